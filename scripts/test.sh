@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: a release build with warnings
-# as errors, and a build under AddressSanitizer and UndefinedBehaviorSanitizer. Display tests run
-# inside a virtual X server; sound-less tests use SDL's dummy drivers.
+# as errors, and a build under AddressSanitizer and UndefinedBehaviorSanitizer. Display tests start
+# their own virtual X server (xvfb-run); sound-less tests use SDL's dummy drivers.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
@@ -11,7 +11,7 @@ run_suite() {
   local dir=$1; shift
   cmake -S "$root" -B "$dir" "$@"
   cmake --build "$dir" -j"$jobs"
-  (cd "$dir" && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j"$jobs")
+  (cd "$dir" && ctest --output-on-failure -j"$jobs")
 }
 
 echo "== release build, warnings as errors"
