@@ -17,5 +17,7 @@ int32_t screenHeight();
 bool spriteInfo(SpriteId id, int32_t& fullWidth, int32_t& fullHeight, ClipRect& clip);
 // A sprite pixel and whether it is opaque; false when out of range or missing.
 bool spritePixel(SpriteId id, int32_t x, int32_t y, uint32_t& colour, bool& opaque);
+// Sprite draws issued since the services started, whether or not they changed a pixel.
+int64_t spriteDrawCalls();
 // The pacing interval in counter ticks set by setFrameRate (0 when unset).
 int64_t pacingTicks();

@@ -79,6 +79,7 @@ struct State {
     bool clockStarted = false;
     int64_t clockStart = 0;
     int64_t ticksPerMs = 0;
+    int64_t drawCalls = 0;
     // random numbers
     bool randomSeeded = false;
     uint64_t randomState[4] = {};

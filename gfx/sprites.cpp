@@ -68,6 +68,7 @@ uint32_t blend(uint32_t q, uint32_t d, uint32_t a) {
 }
 
 void draw(SpriteId id, int32_t x, int32_t y, DrawKind kind, int32_t intensity, Colour colour) {
+    ++state().drawCalls;
     auto& sc = state().screen;
     if (!sc.open) return;
     gfx::Sprite* s = findSprite(id);
@@ -223,6 +224,10 @@ void drawKeyed(SpriteId id, int32_t x, int32_t y) {
 }
 void drawTinted(SpriteId id, int32_t x, int32_t y, int32_t intensity, Colour colour) {
     draw(id, x, y, DrawKind::tinted, intensity, colour);
+}
+
+int64_t spriteDrawCalls() {
+    return state().drawCalls;
 }
 
 bool spriteInfo(SpriteId id, int32_t& fullWidth, int32_t& fullHeight, ClipRect& clip) {

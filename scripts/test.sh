@@ -17,7 +17,11 @@ run_suite() {
 echo "== release build, warnings as errors"
 run_suite "$root/build/ci-release" -DCMAKE_BUILD_TYPE=Release -DINTRO_WERROR=ON -DINTRO_BENCH=ON
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+(
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  export LSAN_OPTIONS=suppressions="$root/tests/lsan.supp":print_suppressions=0
   run_suite "$root/build/ci-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DINTRO_WERROR=ON \
-  -DINTRO_SANITIZE=ON -DINTRO_BENCH=OFF
+    -DINTRO_SANITIZE=ON -DINTRO_BENCH=OFF
+)
 echo "== all tests passed"
