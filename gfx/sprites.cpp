@@ -136,8 +136,8 @@ int32_t initSprites() {
 int32_t loadSprite(SpriteId id, const uint8_t* file, size_t size) {
 #ifdef INTRO_HAVE_BMP
     if (id < 0 || !file) return 0;
-    DecodedImage image;
-    if (!decodeBmp(file, size, image)) return 0;
+    assets::DecodedImage image;
+    if (!assets::decodeBmp(file, size, image)) return 0;
     auto& s = makeSprite(id, image.width, image.height);
     s.surface.pixels = std::move(image.pixels);
     gfx::deriveTransparency(s);

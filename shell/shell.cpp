@@ -1,7 +1,11 @@
 #include "shell/shell.h"
 
+#include "assets/embedded.h"
 #include "gfx/gfx.h"
 #include "platform/platform.h"
+#include "show/band.h"
+#include "show/logo.h"
+#include "show/scroller.h"
 #include "show/stars.h"
 
 ShellState shellState;
@@ -16,14 +20,48 @@ constexpr int32_t barSprite = 3600;
 void resetProgramState() {
     shellState = ShellState{};
     starLayers = StarLayers{};
+    scroller = Scroller{};
+    swingingLogo = SwingingLogo{};
+    colourBand = ColourBand{};
 }
+
+void setWindowIcon() {
+    static uint32_t icon[32 * 32];
+    if (assets::appIconRgba32(icon)) platform::backend()->setWindowIcon(icon, 32, 32);
+}
+
+} // namespace
+
+// The show's sprites and tables, in the order the show depends on.
+void setUpShow() {
+    loadSprite(bandSprite, bandImage, bandImageSize);
+    loadSprite(logoSprite, logoImage, logoImageSize);
+    loadSprite(bannerSprite, bannerImage, bannerImageSize);
+    colourBand.bandIndex = 0;
+    loadSprite(scrollFontSprite, scrollFontImage, scrollFontImageSize);
+    setUpScroller(assets::storedScrollText.units, assets::storedScrollText.length);
+    buildColourTable(colourRecords);
+    startScroller();
+    colourBand.bandIndex = 0;
+    swingingLogo.logoPhase = 0.0f;
+    buildStarLayers();
+}
+
+void drawShowFrame() {
+    clearScreen(0);
+    drawStarLayers();
+    drawScroller();
+    drawLogo();
+    drawColourBand();
+    drawBorderBars();
+}
+
+namespace {
 
 void runFrameLoop() {
     do {
         if (shellState.screenMode == 0) pollWindowEvent();
-        clearScreen(0);
-        drawStarLayers();
-        drawBorderBars();
+        drawShowFrame();
         flipBuffers();
     } while (escapePressed() == 0);
 }
@@ -62,6 +100,7 @@ int runIntro() {
     releaseGraphics();
     // Without a display no key can ever be read, so the intro could never be left: end at once.
     if (!platform::backend() || !platform::backend()->start()) return 0;
+    setWindowIcon();
     initSprites();
     // The launcher's choice of screen mode comes later; until then the show opens windowed, with
     // the frame rate the launcher would have set.
@@ -71,7 +110,7 @@ int runIntro() {
         openFullScreenMode(mainWidth, mainHeight, 60);
     else
         openWindowedMode(mainWidth, mainHeight);
-    buildStarLayers();
+    setUpShow();
     runFrameLoop();
     shutdownPlatform();
     return 0;
