@@ -127,7 +127,7 @@ bool Cpu::exception(int vec, uint32_t pushPc, int extra) {
     Exec::wr16(*this, sp, old);
     Exec::wr16(*this, sp + 2, pushPc >> 16);
     uint32_t target = Exec::rd32(*this, static_cast<uint32_t>(vec) * 4);
-    Exec::jump(*this, target, target);
+    Exec::jump(*this, target, target, -1);
     return true;
 }
 
@@ -160,6 +160,7 @@ void Cpu::execOne() {
     if (stopped_) return;
     traceNext_ = (sr_ & 0x8000) != 0;
     instrPc_ = pc_;
+    instrCycles_ = cycles_;
     aePc_ = pc_;
     ir_ = static_cast<uint16_t>(Exec::fetch(*this));
     Exec::table()[ir_](*this, ir_);

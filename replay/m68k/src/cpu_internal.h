@@ -51,6 +51,20 @@ struct Exec {
         uint32_t hi = rd16(c, addr);
         return hi << 16 | rd16(c, addr + 2);
     }
+    // Operand read in program space (PC-relative modes).
+    template <int S> static uint32_t rdProg(Cpu& c, uint32_t addr) {
+        if constexpr (S == 1) {
+            uint32_t a = addr & kAddrMask;
+            uint32_t v = inRam(c, a) ? c.bus_.ram[a] : c.slowRead(a, 1, progFc(c));
+            c.cycles_ += 4;
+            return v;
+        } else if constexpr (S == 2) {
+            return rd16(c, addr, progFc(c));
+        } else {
+            uint32_t hi = rd16(c, addr, progFc(c));
+            return hi << 16 | rd16(c, addr + 2, progFc(c));
+        }
+    }
     template <int S> static uint32_t rd(Cpu& c, uint32_t addr) {
         if constexpr (S == 1) return rd8(c, addr);
         else if constexpr (S == 2) return rd16(c, addr);
@@ -221,27 +235,43 @@ struct Exec {
         else return fetch(c) & sizeMask<S>();
     }
 
+    // (An)+ read: a faulting long access leaves An alone; byte and word ones have stepped it.
+    template <int S> static uint32_t postIncRead(Cpu& c, int r, uint32_t stacked) {
+        uint32_t a = c.r_[8 + r];
+        c.aePc_ = stacked;
+        if constexpr (S == 4) {
+            uint32_t v = rd<S>(c, a);
+            c.r_[8 + r] = a + 4;
+            return v;
+        }
+        c.r_[8 + r] = a + step<S>(r);
+        return rd<S>(c, a);
+    }
+    // -(An) long read low word first, as ADDX/SUBX do; An changes only when both words came.
+    static uint32_t preDecReadLong(Cpu& c, int r) {
+        uint32_t a = c.r_[8 + r] - 4;
+        uint32_t lo = rd16(c, a + 2);
+        uint32_t hi = rd16(c, a);
+        c.r_[8 + r] = a;
+        return hi << 16 | lo;
+    }
+
     // Reads a source operand of any mode.
     template <int S> static uint32_t readEa(Cpu& c, int m, int r) {
         switch (m) {
         case 0: return c.r_[r] & sizeMask<S>();
         case 1: return c.r_[8 + r] & sizeMask<S>();
-        case 3: {
-            uint32_t a = c.r_[8 + r];
-            c.aePc_ = c.pc_;
-            uint32_t v = rd<S>(c, a);
-            c.r_[8 + r] = a + step<S>(r);
-            return v;
-        }
+        case 3: return postIncRead<S>(c, r, c.pc_);
         case 4: {
             c.cycles_ += 2;
             uint32_t a = c.r_[8 + r] - step<S>(r);
             c.r_[8 + r] = a;
-            c.aePc_ = c.pc_ + 2;
+            c.aePc_ = S == 4 ? c.pc_ : c.pc_ + 2;
             return rd<S>(c, a);
         }
         case 7:
             if (r == 4) return immediate<S>(c);
+            if (r >= 2) return rdProg<S>(c, controlAddr(c, m, r));
             [[fallthrough]];
         default: return rd<S>(c, controlAddr(c, m, r));
         }
@@ -255,15 +285,19 @@ struct Exec {
         case 3: {
             addr = c.r_[8 + r];
             c.aePc_ = c.pc_;
-            uint32_t v = rd<S>(c, addr);
+            if constexpr (S == 4) {
+                uint32_t v = rd<S>(c, addr);
+                c.r_[8 + r] = addr + 4;
+                return v;
+            }
             c.r_[8 + r] = addr + step<S>(r);
-            return v;
+            return rd<S>(c, addr);
         }
         case 4: {
             c.cycles_ += 2;
             addr = c.r_[8 + r] - step<S>(r);
             c.r_[8 + r] = addr;
-            c.aePc_ = c.pc_ + 2;
+            c.aePc_ = S == 4 ? c.pc_ : c.pc_ + 2;
             return rd<S>(c, addr);
         }
         default: addr = controlAddr(c, m, r); return rd<S>(c, addr);
@@ -298,8 +332,11 @@ struct Exec {
 
     // Changes the program counter to `target`; an odd target raises the address error at once
     // with `stackedPc` as the stacked PC.
-    static void jump(Cpu& c, uint32_t target, uint32_t stackedPc) {
+    // `faultCycles` is what the instruction has cost when the fetch at an odd target fails
+    // (negative: as counted so far).
+    static void jump(Cpu& c, uint32_t target, uint32_t stackedPc, int faultCycles) {
         if (target & 1) {
+            if (faultCycles >= 0) c.cycles_ = c.instrCycles_ + faultCycles;
             c.aePc_ = stackedPc;
             c.addressError(target, true, progFc(c));
         }

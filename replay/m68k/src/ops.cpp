@@ -240,11 +240,17 @@ struct Ops : Exec {
         uint8_t z = c.zf_;
         if (op & 8) {
             c.cycles_ += 2;
-            c.r_[8 + ry] -= step<S>(ry);
             c.aePc_ = c.pc_ + 2;
-            uint32_t s = rd<S>(c, c.r_[8 + ry]);
-            c.r_[8 + rx] -= step<S>(rx);
-            uint32_t d = rd<S>(c, c.r_[8 + rx]);
+            uint32_t s, d;
+            if constexpr (S == 4) {
+                s = preDecReadLong(c, ry);
+                d = preDecReadLong(c, rx);
+            } else {
+                c.r_[8 + ry] -= step<S>(ry);
+                s = rd<S>(c, c.r_[8 + ry]);
+                c.r_[8 + rx] -= step<S>(rx);
+                d = rd<S>(c, c.r_[8 + rx]);
+            }
             uint32_t res = Sub ? sub<S>(c, s, d, c.xf_) : add<S>(c, s, d, c.xf_);
             if (S == 4) wr32Down(c, c.r_[8 + rx], res);
             else wr<S>(c, c.r_[8 + rx], res);
@@ -262,10 +268,19 @@ struct Ops : Exec {
 
     template <int S> static void cmpm(Cpu& c, uint32_t op) {
         int ry = regOf(op), rx = reg9(op);
-        c.aePc_ = c.pc_;
-        uint32_t s = rd<S>(c, c.r_[8 + ry]);
-        c.r_[8 + ry] += step<S>(ry);
-        uint32_t d = rd<S>(c, c.r_[8 + rx]);
+        uint32_t s;
+        if constexpr (S == 4) {
+            // a fault on the first long read has already stepped Ay by one word
+            c.aePc_ = c.pc_ + 2;
+            uint32_t a = c.r_[8 + ry];
+            c.r_[8 + ry] = a + 2;
+            s = rd32(c, a);
+            c.r_[8 + ry] = a + 4;
+        } else {
+            s = postIncRead<S>(c, ry, c.pc_ + 2);
+        }
+        c.aePc_ = c.pc_ + 2;
+        uint32_t d = rd<S>(c, c.r_[8 + rx]); // a fault here leaves Ax alone
         c.r_[8 + rx] += step<S>(rx);
         cmp<S>(c, s, d);
     }
@@ -635,7 +650,7 @@ struct Ops : Exec {
         if (word) disp = static_cast<int16_t>(fetch(c));
         if (cond(c, (op >> 8) & 15)) {
             c.cycles_ += word ? 2 : 6;
-            jump(c, base + static_cast<uint32_t>(disp), base);
+            jump(c, base + static_cast<uint32_t>(disp), base, 6);
         } else {
             c.cycles_ += 4;
         }
@@ -650,7 +665,7 @@ struct Ops : Exec {
         c.aePc_ = c.pc_ + 2;
         push32(c, c.pc_);
         c.cycles_ += word ? 2 : 6;
-        jump(c, target, target);
+        jump(c, target, target, 14);
     }
 
     static void dbcc(Cpu& c, uint32_t op) {
@@ -662,14 +677,17 @@ struct Ops : Exec {
         }
         int r = regOf(op);
         uint32_t cnt = (c.r_[r] - 1) & 0xFFFF;
-        setDreg<2>(c, r, cnt);
         if (cnt != 0xFFFF) {
             c.cycles_ += 2;
-            jump(c, base + static_cast<uint32_t>(disp), c.pc_);
+            jump(c, base + static_cast<uint32_t>(disp), c.pc_, 6); // a fault keeps Dn
         } else {
             c.cycles_ += 6;
         }
+        setDreg<2>(c, r, cnt);
     }
+
+    // Cycles a JMP/JSR has used when the fetch at an odd target fails, by mode index.
+    static constexpr int kJumpFault[12] = {0, 0, 4, 0, 0, 6, 10, 6, 8, 6, 10, 0};
 
     static void jmp(Cpu& c, uint32_t op) {
         int m = modeOf(op), r = regOf(op);
@@ -678,8 +696,7 @@ struct Ops : Exec {
         static const int extra[12] = {0, 0, 4, 0, 0, 2, 4, 2, 0, 2, 4, 0};
         int idx = m == 7 ? 7 + r : m;
         c.cycles_ += extra[idx];
-        uint32_t stacked = (m == 7 && r == 1) ? start + 2 : start;
-        jump(c, a, stacked);
+        jump(c, a, start, kJumpFault[idx]);
     }
 
     static void jsr(Cpu& c, uint32_t op) {
@@ -689,14 +706,10 @@ struct Ops : Exec {
         static const int extra[12] = {0, 0, 4, 0, 0, 2, 4, 2, 0, 2, 4, 0};
         int idx = m == 7 ? 7 + r : m;
         c.cycles_ += extra[idx];
-        uint32_t stacked = m == 2 ? start : c.pc_;
-        if (a & 1) {
-            c.aePc_ = stacked;
-            c.addressError(a, true, progFc(c));
-        }
-        c.aePc_ = c.pc_ + 2;
-        push32(c, c.pc_);
-        c.pc_ = a;
+        uint32_t ret = c.pc_;
+        jump(c, a, m == 2 ? start : ret, kJumpFault[idx]); // the target is checked first
+        c.aePc_ = ret + 2;
+        push32(c, ret);
     }
 
     static void rts(Cpu& c, uint32_t) {
@@ -704,7 +717,7 @@ struct Ops : Exec {
         c.aePc_ = c.pc_ + 2;
         uint32_t a = pop32(c);
         c.cycles_ += 4;
-        jump(c, a, start);
+        jump(c, a, start, 12);
     }
 
     static void rtr(Cpu& c, uint32_t) {
@@ -714,7 +727,7 @@ struct Ops : Exec {
         uint32_t a = pop32(c);
         c.setSr(static_cast<uint16_t>((c.sr() & 0xFF00) | (ccr & 0x1F)));
         c.cycles_ += 4;
-        jump(c, a, start);
+        jump(c, a, start, 16);
     }
 
     static void rte(Cpu& c, uint32_t) {
@@ -725,16 +738,14 @@ struct Ops : Exec {
         uint32_t a = pop32(c);
         c.setSr(static_cast<uint16_t>(sr));
         c.cycles_ += 4;
-        jump(c, a, start);
+        jump(c, a, start, 16);
     }
 
     static void link(Cpu& c, uint32_t op) {
         int r = regOf(op);
         int32_t disp = static_cast<int16_t>(fetch(c));
         c.aePc_ = c.pc_ + 2;
-        uint32_t v = c.r_[8 + r];
-        if (r == 7) v -= 4;
-        push32(c, v);
+        push32(c, c.r_[8 + r]); // LINK A7 stores A7 as it was before the push
         c.r_[8 + r] = c.r_[15];
         c.r_[15] += static_cast<uint32_t>(disp);
     }
@@ -765,6 +776,7 @@ struct Ops : Exec {
     static void stop(Cpu& c, uint32_t) {
         if (!supervisor(c)) return privilege(c);
         uint32_t v = fetch(c);
+        c.cycles_ -= 4; // STOP takes 4 cycles in all: the queue is not refilled
         c.setSr(static_cast<uint16_t>(v));
         c.stopped_ = true;
     }

@@ -170,6 +170,7 @@ class Cpu {
     uint32_t instrPc_ = 0; // address of the current instruction
     uint32_t aePc_ = 0;    // PC stacked if the next access faults
     int64_t cycles_ = 0;
+    int64_t instrCycles_ = 0; // cycles_ when the current instruction started
     int ipl_ = 0;
     bool nmiPending_ = false;
     bool stopped_ = false;
