@@ -54,11 +54,48 @@ struct Ops : Exec {
             break;
         }
         c.aePc_ = stacked;
+        if (S != 1 && (a & 1)) moveWriteFault<S>(c, op, a, v);
         logicFlags<S>(c, v);
         if (S == 4 && dm == 4) wr32Down(c, a, v);
         else wr<S>(c, a, v);
         if (dm == 3) c.r_[8 + dr] = a + step<S>(dr);
         else if (dm == 4) c.r_[8 + dr] = a;
+    }
+
+    // State a MOVE leaves when its write to the odd address `a` faults, then the fault.
+    template <int S> [[noreturn]] static void moveWriteFault(Cpu& c, uint32_t op, uint32_t a,
+                                                             uint32_t v) {
+        int sm = modeOf(op), sr = regOf(op), dm = (op >> 6) & 7, dr = reg9(op);
+        if (dm == 7 && dr == 1 && !(sm <= 1 || (sm == 7 && sr == 4)))
+            c.cycles_ -= 4; // the second address word is not fetched yet
+        if constexpr (S == 2) {
+            logicFlags<2>(c, v);
+            if (dm == 4) {
+                // towards -(An) the next opcode is prefetched before the write: the fault
+                // stacks that opcode and leaves An decremented
+                c.r_[8 + dr] = a;
+                c.ir_ = static_cast<uint16_t>(rd16(c, c.pc_, progFc(c)));
+            }
+            c.addressError(a, false, dataFc(c));
+        } else {
+            // Flags as the microcode has them when the first word's write faults: from one
+            // half of the value, V and C cleared or still the old ones.
+            bool regSrc = sm <= 1 || (sm == 7 && sr == 4);
+            bool absL = dm == 7 && dr == 1;
+            if (regSrc && (dm == 2 || dm == 3)) {
+                // untouched
+            } else if (regSrc && (dm == 5 || dm == 6)) {
+                setNZ<2>(c, v >> 16);
+            } else {
+                setNZ<2>(c, (!regSrc && (dm == 2 || dm == 3 || absL)) ? v : v >> 16);
+                c.vf_ = c.cf_ = 0;
+            }
+            if (dm == 4) {
+                c.cycles_ += 4; // the next opcode is prefetched first; the low word goes first
+                c.addressError(a + 2, false, dataFc(c));
+            }
+            c.addressError(a, false, dataFc(c));
+        }
     }
 
     static void moveq(Cpu& c, uint32_t op) {
@@ -120,8 +157,12 @@ struct Ops : Exec {
                 if (!(mask & (1u << i))) continue;
                 a -= S;
                 uint32_t v = c.r_[15 - i];
-                if constexpr (S == 2) wr16(c, a, v);
-                else wr32Down(c, a, v);
+                if constexpr (S == 2) {
+                    wr16(c, a, v);
+                } else {
+                    if (a & 1) c.addressError(a + 2, false, dataFc(c)); // low word first
+                    wr32Down(c, a, v);
+                }
             }
             c.r_[8 + r] = a;
             return;
@@ -142,15 +183,16 @@ struct Ops : Exec {
         int m = modeOf(op), r = regOf(op);
         uint32_t a = m == 3 ? c.r_[8 + r] : controlAddr(c, m, r);
         c.aePc_ = c.pc_ + 2;
+        Fc fc = (m == 7 && r >= 2) ? progFc(c) : dataFc(c);
         for (int i = 0; i < 16; ++i) {
             if (!(mask & (1u << i))) continue;
-            uint32_t v;
-            if constexpr (S == 2) v = static_cast<uint32_t>(static_cast<int16_t>(rd16(c, a)));
-            else v = rd32(c, a);
+            uint32_t v = rd16(c, a, fc);
+            if constexpr (S == 2) v = static_cast<uint32_t>(static_cast<int16_t>(v));
+            else v = v << 16 | rd16(c, a + 2, fc);
             c.r_[i] = v;
             a += S;
         }
-        rd16(c, a); // the 68000 reads one word past the last register
+        rd16(c, a, fc); // the 68000 reads one word past the last register
         if (m == 3) c.r_[8 + r] = a;
     }
 
@@ -444,14 +486,16 @@ struct Ops : Exec {
         int32_t bound = static_cast<int16_t>(readEa<2>(c, modeOf(op), regOf(op)));
         int32_t v = static_cast<int16_t>(c.r_[reg9(op)]);
         c.cycles_ += 6;
+        c.nf_ = v < 0;
         c.zf_ = v == 0;
         c.vf_ = 0;
         c.cf_ = 0;
-        if (v < 0) {
-            c.nf_ = 1;
+        if (v > bound) {
             c.exception(kVecChk, c.pc_, 8);
-        } else if (v > bound) {
-            c.nf_ = 0;
+        } else if (v < 0) {
+            // the bound comparison's 16-bit difference decides whether two more cycles pass
+            uint32_t diff = static_cast<uint32_t>(v - bound) & 0xFFFF;
+            if (diff == 0 || (diff & 0x8000)) c.cycles_ += 2;
             c.exception(kVecChk, c.pc_, 8);
         }
     }
@@ -462,7 +506,7 @@ struct Ops : Exec {
         uint32_t bin = s + d + x;
         uint32_t res = bin;
         if (((s & 0xF) + (d & 0xF) + x) > 9) res += 6;
-        if (res > 0x99) {
+        if (res > 0x9F) {
             res += 0x60;
             c.cf_ = c.xf_ = 1;
         } else {
@@ -631,6 +675,7 @@ struct Ops : Exec {
         if constexpr (K == 0) {
             uint32_t d = readEa<1>(c, m, r);
             c.zf_ = (d & bit) == 0;
+            if (m == 7 && r == 4) c.cycles_ += 2;
         } else {
             uint32_t addr = 0;
             uint32_t d = readRmw<1>(c, m, r, addr);
