@@ -6,36 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include "counting_new.h"
+
 #include <cstdio>
-#include <cstdlib>
 #include <map>
-#include <new>
-
-namespace {
-std::atomic<int64_t> allocations{0};
-}
-
-void* operator new(size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](size_t size) {
-    return operator new(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
@@ -63,8 +37,8 @@ TEST(ShowFrames, DigestsOfChosenFramesAndNoAllocationPerFrame) {
     int64_t allocationsAtFrame2 = -1, allocationsAtEnd = -1;
     backend.onPresent = [&](int64_t frame, const uint32_t* pixels, int32_t w, int32_t h) {
         const int64_t n = frame + 1;
-        if (n == 2) allocationsAtFrame2 = allocations.load();
-        if (n == 3281) allocationsAtEnd = allocations.load();
+        if (n == 2) allocationsAtFrame2 = allocationCount();
+        if (n == 3281) allocationsAtEnd = allocationCount();
         if (expected.count(n)) seen.at(n) = digest(pixels, static_cast<size_t>(w) * h);
     };
     platform::setBackend(&backend);
