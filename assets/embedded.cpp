@@ -22,6 +22,24 @@ uint32_t read32(const uint8_t* p) {
 
 const Text storedScrollText = text(scrollUnits);
 
+size_t embeddedItemSize(const uint8_t* address) {
+    const struct {
+        const uint8_t* data;
+        size_t size;
+    } items[] = {{launcherTune, launcherTuneSize},
+                 {launcherFontImage, launcherFontImageSize},
+                 {bandImage, bandImageSize},
+                 {logoImage, logoImageSize},
+                 {scrollFontImage, scrollFontImageSize},
+                 {bannerImage, bannerImageSize},
+                 {splashImage, splashImageSize},
+                 {mainTune, mainTuneSize}};
+    // An empty tune shares its address with the item after it; that item's size is meant.
+    for (const auto& item : items)
+        if (item.data == address && item.size > 0) return item.size;
+    return 0;
+}
+
 bool appIconRgba32(uint32_t (&out)[32 * 32]) {
     const uint8_t* file = appIconFile;
     const size_t size = appIconFileSize;

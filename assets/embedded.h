@@ -62,6 +62,11 @@ inline constexpr Text authorLineText = text(u"DERVAN ");
 // The stored scroll text: 411 code units, 30 blanks and then the message.
 extern const Text storedScrollText;
 
+// The size of the embedded item that begins at `address` (one of the six pictures or the two
+// tunes), or 0 for any other address. Lets a caller that holds only a picture's address hand the
+// decoder its length.
+size_t embeddedItemSize(const uint8_t* address);
+
 // The 32 x 32 icon image in 256 colours as 32-bit pixels, top row first: red in bits 0-7, green
 // 8-15, blue 16-23, alpha 24-31 (0 transparent, 255 opaque), i.e. bytes R, G, B, A in memory on
 // a little-endian machine. Returns false, leaving `out` untouched, when the icon holds no such

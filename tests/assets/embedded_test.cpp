@@ -90,6 +90,8 @@ TEST(EmbeddedBlob, ItemsLieBackToBackInOrder) {
         total += sizes[i];
     }
     EXPECT_EQ(total, embeddedBlobSize);
+    EXPECT_EQ(assets::embeddedItemSize(launcherFontImage + 1), 0u);
+    EXPECT_EQ(assets::embeddedItemSize(nullptr), 0u);
 }
 
 TEST(EmbeddedImages, HeadersMatchTheFileTable) {
@@ -125,6 +127,7 @@ TEST(EmbeddedImages, HeadersMatchTheFileTable) {
                 const uint8_t byte = d[f.pixelOffset + f.stride * uint32_t(row) + bit / 8];
                 ASSERT_EQ((byte >> (7 - bit % 8)) & 1, 0) << "row " << row << " bit " << bit;
             }
+        EXPECT_EQ(assets::embeddedItemSize(f.data), f.fileSize);
         const assets::DecodedImage img = decode(f.data, f.size);
         EXPECT_EQ(img.width, f.width);
         EXPECT_EQ(img.height, f.height);

@@ -265,7 +265,7 @@ Picture makeLogo() {
             for (int32_t u = 0; u < 1282; ++u) letters.set(u, y, false);
     stamp(m, letters, 0, 0);
     // Speed lines from each emblem towards the wordmark.
-    const int32_t wordLeft = (1280 - width) / 2, wordRight = wordLeft + width;
+    const int32_t wordLeft = (1280 - width) / 2;
     static const struct {
         int32_t y, start, thickness;
     } streaks[] = {{46, 164, 4}, {64, 140, 6}, {84, 164, 4}};
@@ -275,7 +275,6 @@ Picture makeLogo() {
                 m.set(u, s.y + t);
                 m.set(1279 - u, s.y + t);
             }
-    (void)wordRight;
     Picture p = blankPicture(1282, 130, 1, {rgb(0, 0, 0), rgb(255, 255, 255)});
     for (size_t i = 0; i < m.bits.size(); ++i) p.indices[i] = m.bits[i];
     return p;
