@@ -5,11 +5,10 @@
 
 namespace m68k {
 
-Cpu::Cpu(const Bus& bus) : bus_(bus) {
+Cpu::Cpu(const Bus& bus) : table_(Exec::table()), bus_(bus) {
     uint32_t hi = bus_.ramHi > 0x1000000u ? 0x1000000u : bus_.ramHi;
     hi &= ~1u;
     if (bus_.ram && hi > bus_.ramLo) ramSpan_ = hi - bus_.ramLo;
-    Exec::table(); // builds the decode table on first use
 }
 
 uint16_t Cpu::sr() const {
@@ -146,46 +145,61 @@ void Cpu::takeInterrupt(int level) {
     if (exception(vec, pc_, 24)) sr_ = (sr_ & ~0x700) | mask;
 }
 
-void Cpu::execOne() {
+// Trace, interrupts and the stopped state, checked before each instruction. Returns true
+// when the slot was used (an exception was taken, or the processor waits).
+bool Cpu::serviceEvents() {
     if (tracePending_) {
         tracePending_ = false;
         exception(kVecTrace, pc_, 10);
-        return;
+        return true;
     }
-    int mask = (sr_ >> 8) & 7;
-    if (nmiPending_ || ipl_ > mask) {
+    if (nmiPending_ || ipl_ > ((sr_ >> 8) & 7)) {
         takeInterrupt(nmiPending_ ? 7 : ipl_);
-        return;
+        return true;
     }
-    if (stopped_) return;
+    return stopped_;
+}
+
+M68K_HOT void Cpu::execInstruction() {
     traceNext_ = (sr_ & 0x8000) != 0;
     instrPc_ = pc_;
     instrCycles_ = cycles_;
     aePc_ = pc_;
     ir_ = static_cast<uint16_t>(Exec::fetch(*this));
-    Exec::table()[ir_](*this, ir_);
+    table_[ir_](*this, ir_);
     if (traceNext_) {
         traceNext_ = false;
         tracePending_ = true;
     }
 }
 
+void Cpu::execOne() {
+    if (!serviceEvents()) execInstruction();
+}
+
 int Cpu::run(int budget) {
-    const int64_t start = cycles_;
-    const int64_t target = start + budget;
+    // State that must survive a fault's longjmp lives in members, not in registers.
+    runStart_ = cycles_;
+    runEnd_ = cycles_ + budget;
     std::jmp_buf buf;
-    std::jmp_buf* const saved = jmp_;
+    jmpSaved_ = jmp_;
     jmp_ = &buf;
     setjmp(buf); // a faulting instruction lands here after its exception was processed
-    while (!halted_ && cycles_ < target) {
-        if (stopped_ && !nmiPending_ && ipl_ <= ((sr_ >> 8) & 7)) {
-            cycles_ = target;
-            break;
+    while (cycles_ < runEnd_) {
+        if (halted_ | stopped_ | tracePending_ | nmiPending_ | (ipl_ > ((sr_ >> 8) & 7))) {
+            if (halted_) break;
+            if (serviceEvents()) {
+                if (stopped_) { // nothing happens until an interrupt arrives
+                    cycles_ = runEnd_;
+                    break;
+                }
+                continue;
+            }
         }
-        execOne();
+        execInstruction();
     }
-    jmp_ = saved;
-    return static_cast<int>(cycles_ - start);
+    jmp_ = jmpSaved_;
+    return static_cast<int>(cycles_ - runStart_);
 }
 
 int Cpu::step() {

@@ -168,7 +168,6 @@ struct Ops : Exec {
             return;
         }
         uint32_t a = controlAddr(c, m, r);
-        if (m == 6 || (m == 7 && r == 3)) c.cycles_ += 0;
         c.aePc_ = c.pc_ + 2;
         for (int i = 0; i < 16; ++i) {
             if (!(mask & (1u << i))) continue;
@@ -522,13 +521,9 @@ struct Ops : Exec {
         uint32_t x = c.xf_;
         uint32_t bin = d - s - x;
         uint32_t res = bin;
-        bool lowBorrow = static_cast<int>(d & 0xF) - static_cast<int>(s & 0xF) - static_cast<int>(x) < 0;
-        if (lowBorrow) res -= 6;
-        if (bin & 0x100) {
-            res -= 0x60;
-        }
-        c.cf_ = c.xf_ = ((bin & 0x100) != 0) || (lowBorrow && (res & 0x100) != 0 && (bin & 0x100) == 0 && false);
-        if (res & 0x100) c.cf_ = c.xf_ = 1;
+        if ((d & 0xF) < (s & 0xF) + x) res -= 6; // borrow out of the low digit
+        if (bin & 0x100) res -= 0x60;
+        c.cf_ = c.xf_ = ((bin | res) & 0x100) != 0;
         c.vf_ = ((bin & ~res) & 0x80) != 0;
         res &= 0xFF;
         c.nf_ = (res & 0x80) != 0;
@@ -588,10 +583,13 @@ struct Ops : Exec {
                 }
             } else {
                 int64_t sd = signExtend<S>(d);
-                uint32_t sh = cnt > 63 ? 63 : cnt;
-                res = static_cast<uint32_t>(sd >> (sh < static_cast<uint32_t>(n) ? sh : n - 1 + 1 > 63 ? 63 : sh)) & sizeMask<S>();
-                if (cnt >= static_cast<uint32_t>(n)) res = sd < 0 ? sizeMask<S>() : 0;
-                c.cf_ = c.xf_ = cnt <= static_cast<uint32_t>(n) ? (sd >> (cnt - 1)) & 1 : (sd < 0);
+                if (cnt >= static_cast<uint32_t>(n)) {
+                    res = sd < 0 ? sizeMask<S>() : 0;
+                    c.cf_ = c.xf_ = sd < 0;
+                } else {
+                    res = static_cast<uint32_t>(sd >> cnt) & sizeMask<S>();
+                    c.cf_ = c.xf_ = (sd >> (cnt - 1)) & 1;
+                }
             }
             break;
         case 1: // logical

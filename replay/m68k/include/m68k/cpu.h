@@ -147,6 +147,8 @@ class Cpu {
     friend struct Ops;
 
     void execOne();
+    bool serviceEvents();
+    void execInstruction();
     void takeInterrupt(int level);
     // Processes exception `vec` with `pushPc` as the stacked PC. Returns false if the host
     // skipped it.
@@ -159,6 +161,8 @@ class Cpu {
     uint32_t slowRead(uint32_t addr, int size, Fc fc);
     void slowWrite(uint32_t addr, uint32_t v, int size, Fc fc);
 
+    using Handler = void (*)(Cpu&, uint32_t);
+    const Handler* table_; // opcode decode table, shared by all instances
     Bus bus_;
     uint32_t ramSpan_ = 0; // ramHi - ramLo, or 0 without plain memory
     uint32_t r_[16] = {};
@@ -179,6 +183,9 @@ class Cpu {
     bool traceNext_ = false;    // T was set when the current instruction started
     bool tracePending_ = false; // trace exception due before the next instruction
     std::jmp_buf* jmp_ = nullptr;
+    std::jmp_buf* jmpSaved_ = nullptr;
+    int64_t runStart_ = 0;
+    int64_t runEnd_ = 0;
 };
 
 } // namespace m68k
