@@ -150,7 +150,7 @@ void Cpu::takeInterrupt(int level) {
 bool Cpu::serviceEvents() {
     if (tracePending_) {
         tracePending_ = false;
-        exception(kVecTrace, pc_, 10);
+        exception(kVecTrace, pc_, 14);
         return true;
     }
     if (nmiPending_ || ipl_ > ((sr_ >> 8) & 7)) {
