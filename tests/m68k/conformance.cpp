@@ -106,7 +106,7 @@ bool parseFile(const std::vector<uint8_t>& bytes, std::vector<Case>& out) {
     return r.ok;
 }
 
-const char* const kRegNames[19] = {"D0", "D1", "D2", "D3", "D4",  "D5",  "D6", "D7", "A0", "A1",
+const char* const kRegNames[19] = {"D0", "D1", "D2", "D3", "D4", "D5",  "D6",  "D7", "A0", "A1",
                                    "A2", "A3", "A4", "A5", "A6", "USP", "SSP", "SR", "PC"};
 
 struct Totals {
@@ -157,12 +157,11 @@ class Runner {
             }
         }
         for (auto& [addr, word] : t.final.ram) {
-            uint16_t have = static_cast<uint16_t>(ram_[addr & 0xFFFFFF] << 8 |
-                                                  ram_[(addr + 1) & 0xFFFFFF]);
+            uint16_t have =
+                static_cast<uint16_t>(ram_[addr & 0xFFFFFF] << 8 | ram_[(addr + 1) & 0xFFFFFF]);
             if (have != word) {
                 ok = false;
-                if (verbose)
-                    std::printf("    RAM %06X: got %04X want %04X\n", addr, have, word);
+                if (verbose) std::printf("    RAM %06X: got %04X want %04X\n", addr, have, word);
             }
         }
         cyclesOk = static_cast<uint32_t>(used) == t.cycles;
@@ -194,9 +193,12 @@ int main(int argc, char** argv) {
     std::string filter;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "-v" && i + 1 < argc) verboseLimit = std::atoi(argv[++i]);
-        else if (a == "-f" && i + 1 < argc) filter = argv[++i];
-        else folder = a;
+        if (a == "-v" && i + 1 < argc)
+            verboseLimit = std::atoi(argv[++i]);
+        else if (a == "-f" && i + 1 < argc)
+            filter = argv[++i];
+        else
+            folder = a;
     }
     namespace fs = std::filesystem;
     std::error_code ec;

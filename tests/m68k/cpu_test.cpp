@@ -200,8 +200,12 @@ TEST_F(Machine, PrivilegedInstructionsInUserModeRaiseThePrivilegeViolation) {
         std::initializer_list<uint16_t> words;
     };
     const Case cases[] = {
-        {"MOVE #,SR", {0x46FC, 0x2700}}, {"STOP", {0x4E72, 0x2700}}, {"RTE", {0x4E73}},
-        {"RESET", {0x4E70}},            {"MOVE USP", {0x4E68}},     {"ORI #,SR", {0x007C, 0x0700}},
+        {"MOVE #,SR", {0x46FC, 0x2700}},
+        {"STOP", {0x4E72, 0x2700}},
+        {"RTE", {0x4E73}},
+        {"RESET", {0x4E70}},
+        {"MOVE USP", {0x4E68}},
+        {"ORI #,SR", {0x007C, 0x0700}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

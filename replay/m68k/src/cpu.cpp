@@ -136,8 +136,10 @@ void Cpu::takeInterrupt(int level) {
     int vec = kVecAutovector1 + level - 1;
     if (bus_.acknowledge) {
         int v = bus_.acknowledge(bus_.ctx, level);
-        if (v == kSpurious) vec = kVecSpurious;
-        else if (v >= 0) vec = v & 0xFF;
+        if (v == kSpurious)
+            vec = kVecSpurious;
+        else if (v >= 0)
+            vec = v & 0xFF;
     }
     instrPc_ = pc_;
     uint16_t mask = static_cast<uint16_t>(level << 8);

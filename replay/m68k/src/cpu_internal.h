@@ -21,9 +21,12 @@ template <int S> constexpr uint32_t sizeMsb() {
     return S == 1 ? 0x80u : S == 2 ? 0x8000u : 0x80000000u;
 }
 template <int S> constexpr int32_t signExtend(uint32_t v) {
-    if constexpr (S == 1) return static_cast<int8_t>(v);
-    else if constexpr (S == 2) return static_cast<int16_t>(v);
-    else return static_cast<int32_t>(v);
+    if constexpr (S == 1)
+        return static_cast<int8_t>(v);
+    else if constexpr (S == 2)
+        return static_cast<int16_t>(v);
+    else
+        return static_cast<int32_t>(v);
 }
 
 struct Exec {
@@ -31,7 +34,9 @@ struct Exec {
     static const Handler* table();
 
     // ---- function codes
-    static M68K_HOT Fc dataFc(const Cpu& c) { return (c.sr_ & 0x2000) ? Fc::SuperData : Fc::UserData; }
+    static M68K_HOT Fc dataFc(const Cpu& c) {
+        return (c.sr_ & 0x2000) ? Fc::SuperData : Fc::UserData;
+    }
     static M68K_HOT Fc progFc(const Cpu& c) {
         return (c.sr_ & 0x2000) ? Fc::SuperProgram : Fc::UserProgram;
     }
@@ -48,8 +53,8 @@ struct Exec {
     static M68K_HOT uint32_t rd16(Cpu& c, uint32_t addr, Fc fc) {
         if (addr & 1) c.addressError(addr, true, fc);
         uint32_t a = addr & kAddrMask;
-        uint32_t v = inRam(c, a) ? (uint32_t(c.bus_.ram[a]) << 8 | c.bus_.ram[a + 1])
-                                 : c.slowRead(a, 2, fc);
+        uint32_t v =
+            inRam(c, a) ? (uint32_t(c.bus_.ram[a]) << 8 | c.bus_.ram[a + 1]) : c.slowRead(a, 2, fc);
         c.cycles_ += 4;
         return v;
     }
@@ -73,15 +78,20 @@ struct Exec {
         }
     }
     template <int S> static M68K_HOT uint32_t rd(Cpu& c, uint32_t addr) {
-        if constexpr (S == 1) return rd8(c, addr);
-        else if constexpr (S == 2) return rd16(c, addr);
-        else return rd32(c, addr);
+        if constexpr (S == 1)
+            return rd8(c, addr);
+        else if constexpr (S == 2)
+            return rd16(c, addr);
+        else
+            return rd32(c, addr);
     }
 
     static M68K_HOT void wr8(Cpu& c, uint32_t addr, uint32_t v) {
         uint32_t a = addr & kAddrMask;
-        if (inRam(c, a)) c.bus_.ram[a] = static_cast<uint8_t>(v);
-        else c.slowWrite(a, v & 0xFF, 1, dataFc(c));
+        if (inRam(c, a))
+            c.bus_.ram[a] = static_cast<uint8_t>(v);
+        else
+            c.slowWrite(a, v & 0xFF, 1, dataFc(c));
         c.cycles_ += 4;
     }
     static M68K_HOT void wr16(Cpu& c, uint32_t addr, uint32_t v) {
@@ -106,9 +116,12 @@ struct Exec {
         wr16(c, addr, v >> 16);
     }
     template <int S> static M68K_HOT void wr(Cpu& c, uint32_t addr, uint32_t v) {
-        if constexpr (S == 1) wr8(c, addr, v);
-        else if constexpr (S == 2) wr16(c, addr, v);
-        else wr32(c, addr, v);
+        if constexpr (S == 1)
+            wr8(c, addr, v);
+        else if constexpr (S == 2)
+            wr16(c, addr, v);
+        else
+            wr32(c, addr, v);
     }
 
     // Instruction stream.
@@ -126,8 +139,10 @@ struct Exec {
     static uint32_t& dreg(Cpu& c, int n) { return c.r_[n]; }
     static uint32_t& areg(Cpu& c, int n) { return c.r_[8 + n]; }
     template <int S> static void setDreg(Cpu& c, int n, uint32_t v) {
-        if constexpr (S == 4) c.r_[n] = v;
-        else c.r_[n] = (c.r_[n] & ~sizeMask<S>()) | (v & sizeMask<S>());
+        if constexpr (S == 4)
+            c.r_[n] = v;
+        else
+            c.r_[n] = (c.r_[n] & ~sizeMask<S>()) | (v & sizeMask<S>());
     }
 
     // ---- flags
@@ -164,22 +179,38 @@ struct Exec {
 
     static bool cond(const Cpu& c, int cc) {
         switch (cc & 15) {
-        case 0: return true;
-        case 1: return false;
-        case 2: return !c.cf_ && !c.zf_;
-        case 3: return c.cf_ || c.zf_;
-        case 4: return !c.cf_;
-        case 5: return c.cf_;
-        case 6: return !c.zf_;
-        case 7: return c.zf_;
-        case 8: return !c.vf_;
-        case 9: return c.vf_;
-        case 10: return !c.nf_;
-        case 11: return c.nf_;
-        case 12: return c.nf_ == c.vf_;
-        case 13: return c.nf_ != c.vf_;
-        case 14: return !c.zf_ && c.nf_ == c.vf_;
-        default: return c.zf_ || c.nf_ != c.vf_;
+        case 0:
+            return true;
+        case 1:
+            return false;
+        case 2:
+            return !c.cf_ && !c.zf_;
+        case 3:
+            return c.cf_ || c.zf_;
+        case 4:
+            return !c.cf_;
+        case 5:
+            return c.cf_;
+        case 6:
+            return !c.zf_;
+        case 7:
+            return c.zf_;
+        case 8:
+            return !c.vf_;
+        case 9:
+            return c.vf_;
+        case 10:
+            return !c.nf_;
+        case 11:
+            return c.nf_;
+        case 12:
+            return c.nf_ == c.vf_;
+        case 13:
+            return c.nf_ != c.vf_;
+        case 14:
+            return !c.zf_ && c.nf_ == c.vf_;
+        default:
+            return c.zf_ || c.nf_ != c.vf_;
         }
     }
 
@@ -199,7 +230,9 @@ struct Exec {
     // sets the PC stacked by an address error on the access that follows.
     static M68K_HOT uint32_t controlAddr(Cpu& c, int m, int r) {
         switch (m) {
-        case 2: c.aePc_ = c.pc_; return c.r_[8 + r];
+        case 2:
+            c.aePc_ = c.pc_;
+            return c.r_[8 + r];
         case 5: {
             uint32_t a = c.r_[8 + r] + static_cast<uint32_t>(static_cast<int16_t>(fetch(c)));
             c.aePc_ = c.pc_ - 2;
@@ -238,8 +271,10 @@ struct Exec {
     }
 
     template <int S> static M68K_HOT uint32_t immediate(Cpu& c) {
-        if constexpr (S == 4) return fetch32(c);
-        else return fetch(c) & sizeMask<S>();
+        if constexpr (S == 4)
+            return fetch32(c);
+        else
+            return fetch(c) & sizeMask<S>();
     }
 
     // (An)+ read: a faulting long access leaves An alone; byte and word ones have stepped it.
@@ -266,9 +301,12 @@ struct Exec {
     // Reads a source operand of any mode.
     template <int S> static M68K_HOT uint32_t readEa(Cpu& c, int m, int r) {
         switch (m) {
-        case 0: return c.r_[r] & sizeMask<S>();
-        case 1: return c.r_[8 + r] & sizeMask<S>();
-        case 3: return postIncRead<S>(c, r, c.pc_);
+        case 0:
+            return c.r_[r] & sizeMask<S>();
+        case 1:
+            return c.r_[8 + r] & sizeMask<S>();
+        case 3:
+            return postIncRead<S>(c, r, c.pc_);
         case 4: {
             c.cycles_ += 2;
             uint32_t a = c.r_[8 + r] - step<S>(r);
@@ -280,7 +318,8 @@ struct Exec {
             if (r == 4) return immediate<S>(c);
             if (r >= 2) return rdProg<S>(c, controlAddr(c, m, r));
             [[fallthrough]];
-        default: return rd<S>(c, controlAddr(c, m, r));
+        default:
+            return rd<S>(c, controlAddr(c, m, r));
         }
     }
 
@@ -288,7 +327,8 @@ struct Exec {
     // writeRmw stores the result to the same place.
     template <int S> static M68K_HOT uint32_t readRmw(Cpu& c, int m, int r, uint32_t& addr) {
         switch (m) {
-        case 0: return c.r_[r] & sizeMask<S>();
+        case 0:
+            return c.r_[r] & sizeMask<S>();
         case 3: {
             addr = c.r_[8 + r];
             c.aePc_ = c.pc_;
@@ -307,12 +347,17 @@ struct Exec {
             c.aePc_ = S == 4 ? c.pc_ : c.pc_ + 2;
             return rd<S>(c, addr);
         }
-        default: addr = controlAddr(c, m, r); return rd<S>(c, addr);
+        default:
+            addr = controlAddr(c, m, r);
+            return rd<S>(c, addr);
         }
     }
-    template <int S> static M68K_HOT void writeRmw(Cpu& c, int m, int r, uint32_t addr, uint32_t v) {
-        if (m == 0) setDreg<S>(c, r, v);
-        else wr<S>(c, addr, v);
+    template <int S>
+    static M68K_HOT void writeRmw(Cpu& c, int m, int r, uint32_t addr, uint32_t v) {
+        if (m == 0)
+            setDreg<S>(c, r, v);
+        else
+            wr<S>(c, addr, v);
     }
 
     // Write-only destination (CLR-like use is done through readRmw; this is for Scc-less cases)

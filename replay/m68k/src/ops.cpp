@@ -11,8 +11,10 @@ struct Ops : Exec {
     static int reg9(uint32_t op) { return (op >> 9) & 7; }
 
     template <int S, int K> static uint32_t alu(Cpu& c, uint32_t s, uint32_t d) {
-        if constexpr (K == kAdd) return add<S>(c, s, d);
-        else if constexpr (K == kSub) return sub<S>(c, s, d);
+        if constexpr (K == kAdd)
+            return add<S>(c, s, d);
+        else if constexpr (K == kSub)
+            return sub<S>(c, s, d);
         else if constexpr (K == kCmp) {
             cmp<S>(c, s, d);
             return d;
@@ -40,10 +42,18 @@ struct Ops : Exec {
         uint32_t a;
         switch (dm) {
         case 2:
-        case 3: a = c.r_[8 + dr]; break;
-        case 4: a = c.r_[8 + dr] - step<S>(dr); break;
-        case 5: a = c.r_[8 + dr] + static_cast<uint32_t>(static_cast<int16_t>(fetch(c))); break;
-        case 6: a = indexed(c, c.r_[8 + dr]); break;
+        case 3:
+            a = c.r_[8 + dr];
+            break;
+        case 4:
+            a = c.r_[8 + dr] - step<S>(dr);
+            break;
+        case 5:
+            a = c.r_[8 + dr] + static_cast<uint32_t>(static_cast<int16_t>(fetch(c)));
+            break;
+        case 6:
+            a = indexed(c, c.r_[8 + dr]);
+            break;
         default:
             if (dr == 0) {
                 a = static_cast<uint32_t>(static_cast<int16_t>(fetch(c)));
@@ -56,15 +66,19 @@ struct Ops : Exec {
         c.aePc_ = stacked;
         if (S != 1 && (a & 1)) moveWriteFault<S>(c, op, a, v);
         logicFlags<S>(c, v);
-        if (S == 4 && dm == 4) wr32Down(c, a, v);
-        else wr<S>(c, a, v);
-        if (dm == 3) c.r_[8 + dr] = a + step<S>(dr);
-        else if (dm == 4) c.r_[8 + dr] = a;
+        if (S == 4 && dm == 4)
+            wr32Down(c, a, v);
+        else
+            wr<S>(c, a, v);
+        if (dm == 3)
+            c.r_[8 + dr] = a + step<S>(dr);
+        else if (dm == 4)
+            c.r_[8 + dr] = a;
     }
 
     // State a MOVE leaves when its write to the odd address `a` faults, then the fault.
-    template <int S> [[noreturn]] static void moveWriteFault(Cpu& c, uint32_t op, uint32_t a,
-                                                             uint32_t v) {
+    template <int S>
+    [[noreturn]] static void moveWriteFault(Cpu& c, uint32_t op, uint32_t a, uint32_t v) {
         int sm = modeOf(op), sr = regOf(op), dm = (op >> 6) & 7, dr = reg9(op);
         if (dm == 7 && dr == 1 && !(sm <= 1 || (sm == 7 && sr == 4)))
             c.cycles_ -= 4; // the second address word is not fetched yet
@@ -171,8 +185,10 @@ struct Ops : Exec {
         c.aePc_ = c.pc_ + 2;
         for (int i = 0; i < 16; ++i) {
             if (!(mask & (1u << i))) continue;
-            if constexpr (S == 2) wr16(c, a, c.r_[i]);
-            else wr32(c, a, c.r_[i]);
+            if constexpr (S == 2)
+                wr16(c, a, c.r_[i]);
+            else
+                wr32(c, a, c.r_[i]);
             a += S;
         }
     }
@@ -186,8 +202,10 @@ struct Ops : Exec {
         for (int i = 0; i < 16; ++i) {
             if (!(mask & (1u << i))) continue;
             uint32_t v = rd16(c, a, fc);
-            if constexpr (S == 2) v = static_cast<uint32_t>(static_cast<int16_t>(v));
-            else v = v << 16 | rd16(c, a + 2, fc);
+            if constexpr (S == 2)
+                v = static_cast<uint32_t>(static_cast<int16_t>(v));
+            else
+                v = v << 16 | rd16(c, a + 2, fc);
             c.r_[i] = v;
             a += S;
         }
@@ -216,8 +234,10 @@ struct Ops : Exec {
         uint32_t r = alu<S, K>(c, s, c.r_[dr]);
         if constexpr (K != kCmp) setDreg<S>(c, dr, r);
         if constexpr (S == 4) {
-            if (K == kCmp) c.cycles_ += 2;
-            else c.cycles_ += (m <= 1 || (m == 7 && regOf(op) == 4)) ? 4 : 2;
+            if (K == kCmp)
+                c.cycles_ += 2;
+            else
+                c.cycles_ += (m <= 1 || (m == 7 && regOf(op) == 4)) ? 4 : 2;
         }
     }
 
@@ -271,8 +291,10 @@ struct Ops : Exec {
             c.cycles_ += 2;
         } else {
             a = K == kAdd ? a + s : a - s;
-            if (S == 2 || m <= 1 || (m == 7 && regOf(op) == 4)) c.cycles_ += 4;
-            else c.cycles_ += 2;
+            if (S == 2 || m <= 1 || (m == 7 && regOf(op) == 4))
+                c.cycles_ += 4;
+            else
+                c.cycles_ += 2;
         }
     }
 
@@ -293,13 +315,15 @@ struct Ops : Exec {
                 d = rd<S>(c, c.r_[8 + rx]);
             }
             uint32_t res = Sub ? sub<S>(c, s, d, c.xf_) : add<S>(c, s, d, c.xf_);
-            if (S == 4) wr32Down(c, c.r_[8 + rx], res);
-            else wr<S>(c, c.r_[8 + rx], res);
+            if (S == 4)
+                wr32Down(c, c.r_[8 + rx], res);
+            else
+                wr<S>(c, c.r_[8 + rx], res);
             if (res) z = 0;
             c.zf_ = z;
         } else {
-            uint32_t res = Sub ? sub<S>(c, c.r_[ry], c.r_[rx], c.xf_)
-                               : add<S>(c, c.r_[ry], c.r_[rx], c.xf_);
+            uint32_t res =
+                Sub ? sub<S>(c, c.r_[ry], c.r_[rx], c.xf_) : add<S>(c, c.r_[ry], c.r_[rx], c.xf_);
             setDreg<S>(c, rx, res);
             if (res) z = 0;
             c.zf_ = z;
@@ -577,8 +601,8 @@ struct Ops : Exec {
                 if (cnt >= static_cast<uint32_t>(n)) {
                     c.vf_ = d != 0;
                 } else {
-                    uint32_t m = static_cast<uint32_t>(((uint64_t(1) << (cnt + 1)) - 1)
-                                                       << (n - cnt - 1));
+                    uint32_t m =
+                        static_cast<uint32_t>(((uint64_t(1) << (cnt + 1)) - 1) << (n - cnt - 1));
                     c.vf_ = (d & m) != 0 && (d & m) != m;
                 }
             } else {
@@ -661,9 +685,12 @@ struct Ops : Exec {
             if constexpr (K == 0) {
                 c.cycles_ += 2;
             } else {
-                if (K == 1) d ^= bit;
-                else if (K == 2) d &= ~bit;
-                else d |= bit;
+                if (K == 1)
+                    d ^= bit;
+                else if (K == 2)
+                    d &= ~bit;
+                else
+                    d |= bit;
                 c.cycles_ += (K == 2 ? 4 : 2) + (num >= 16 ? 2 : 0);
             }
             return;
@@ -678,9 +705,12 @@ struct Ops : Exec {
             uint32_t addr = 0;
             uint32_t d = readRmw<1>(c, m, r, addr);
             c.zf_ = (d & bit) == 0;
-            if (K == 1) d ^= bit;
-            else if (K == 2) d &= ~bit;
-            else d |= bit;
+            if (K == 1)
+                d ^= bit;
+            else if (K == 2)
+                d &= ~bit;
+            else
+                d |= bit;
             wr8(c, addr, d);
         }
     }
@@ -826,8 +856,10 @@ struct Ops : Exec {
 
     static void moveUsp(Cpu& c, uint32_t op) {
         if (!supervisor(c)) return privilege(c);
-        if (op & 8) c.r_[8 + regOf(op)] = c.otherSp_;
-        else c.otherSp_ = c.r_[8 + regOf(op)];
+        if (op & 8)
+            c.r_[8 + regOf(op)] = c.otherSp_;
+        else
+            c.otherSp_ = c.r_[8 + regOf(op)];
     }
 
     static void moveFromSr(Cpu& c, uint32_t op) {
@@ -872,8 +904,12 @@ struct Ops : Exec {
     static void illegalOp(Cpu& c, uint32_t op) { illegal(c, op); }
 };
 
-void Exec::illegal(Cpu& c, uint32_t) { c.exception(kVecIllegal, c.instrPc_, 10); }
-void Exec::privilege(Cpu& c) { c.exception(kVecPrivilege, c.instrPc_, 10); }
+void Exec::illegal(Cpu& c, uint32_t) {
+    c.exception(kVecIllegal, c.instrPc_, 10);
+}
+void Exec::privilege(Cpu& c) {
+    c.exception(kVecPrivilege, c.instrPc_, 10);
+}
 
 // ---------------------------------------------------------------------- decoding
 namespace {
@@ -927,24 +963,34 @@ H decodeLine0(uint32_t op) {
         if (((op >> 3) & 7) == 1) {
             switch (s) {
             case 0:
-            case 2: return &Ops::movep<2>;
-            default: return &Ops::movep<4>;
+            case 2:
+                return &Ops::movep<2>;
+            default:
+                return &Ops::movep<4>;
             }
         }
         switch (s) {
-        case 0: return eaOk(op, kData) ? &Ops::bitOp<0, false> : nullptr;
-        case 1: return eaOk(op, kDataAlt) ? &Ops::bitOp<1, false> : nullptr;
-        case 2: return eaOk(op, kDataAlt) ? &Ops::bitOp<2, false> : nullptr;
-        default: return eaOk(op, kDataAlt) ? &Ops::bitOp<3, false> : nullptr;
+        case 0:
+            return eaOk(op, kData) ? &Ops::bitOp<0, false> : nullptr;
+        case 1:
+            return eaOk(op, kDataAlt) ? &Ops::bitOp<1, false> : nullptr;
+        case 2:
+            return eaOk(op, kDataAlt) ? &Ops::bitOp<2, false> : nullptr;
+        default:
+            return eaOk(op, kDataAlt) ? &Ops::bitOp<3, false> : nullptr;
         }
     }
     int kind = (op >> 9) & 7;
     if (kind == 4) {
         switch (s) {
-        case 0: return eaOk(op, kData & ~kImm) ? &Ops::bitOp<0, true> : nullptr;
-        case 1: return eaOk(op, kDataAlt) ? &Ops::bitOp<1, true> : nullptr;
-        case 2: return eaOk(op, kDataAlt) ? &Ops::bitOp<2, true> : nullptr;
-        default: return eaOk(op, kDataAlt) ? &Ops::bitOp<3, true> : nullptr;
+        case 0:
+            return eaOk(op, kData & ~kImm) ? &Ops::bitOp<0, true> : nullptr;
+        case 1:
+            return eaOk(op, kDataAlt) ? &Ops::bitOp<1, true> : nullptr;
+        case 2:
+            return eaOk(op, kDataAlt) ? &Ops::bitOp<2, true> : nullptr;
+        default:
+            return eaOk(op, kDataAlt) ? &Ops::bitOp<3, true> : nullptr;
         }
     }
     if (s == 3) return nullptr;
@@ -952,19 +998,29 @@ H decodeLine0(uint32_t op) {
         if (s == 2) return nullptr;
         bool sr = s == 1;
         switch (kind) {
-        case 0: return sr ? &Ops::logicToSr<kOr, true> : &Ops::logicToSr<kOr, false>;
-        case 1: return sr ? &Ops::logicToSr<kAnd, true> : &Ops::logicToSr<kAnd, false>;
-        default: return sr ? &Ops::logicToSr<kEor, true> : &Ops::logicToSr<kEor, false>;
+        case 0:
+            return sr ? &Ops::logicToSr<kOr, true> : &Ops::logicToSr<kOr, false>;
+        case 1:
+            return sr ? &Ops::logicToSr<kAnd, true> : &Ops::logicToSr<kAnd, false>;
+        default:
+            return sr ? &Ops::logicToSr<kEor, true> : &Ops::logicToSr<kEor, false>;
         }
     }
     switch (kind) {
-    case 0: return eaOk(op, kDataAlt) ? aluImmFor<kOr>(s) : nullptr;
-    case 1: return eaOk(op, kDataAlt) ? aluImmFor<kAnd>(s) : nullptr;
-    case 2: return eaOk(op, kDataAlt) ? aluImmFor<kSub>(s) : nullptr;
-    case 3: return eaOk(op, kDataAlt) ? aluImmFor<kAdd>(s) : nullptr;
-    case 5: return eaOk(op, kDataAlt) ? aluImmFor<kEor>(s) : nullptr;
-    case 6: return eaOk(op, kDataAlt) ? aluImmFor<kCmp>(s) : nullptr;
-    default: return nullptr;
+    case 0:
+        return eaOk(op, kDataAlt) ? aluImmFor<kOr>(s) : nullptr;
+    case 1:
+        return eaOk(op, kDataAlt) ? aluImmFor<kAnd>(s) : nullptr;
+    case 2:
+        return eaOk(op, kDataAlt) ? aluImmFor<kSub>(s) : nullptr;
+    case 3:
+        return eaOk(op, kDataAlt) ? aluImmFor<kAdd>(s) : nullptr;
+    case 5:
+        return eaOk(op, kDataAlt) ? aluImmFor<kEor>(s) : nullptr;
+    case 6:
+        return eaOk(op, kDataAlt) ? aluImmFor<kCmp>(s) : nullptr;
+    default:
+        return nullptr;
     }
 }
 
@@ -1003,7 +1059,8 @@ H decodeLine4(uint32_t op) {
     case 0x8: {
         int m = (op >> 3) & 7;
         switch (s) {
-        case 0: return eaOk(op, kDataAlt) ? &Ops::nbcd : nullptr;
+        case 0:
+            return eaOk(op, kDataAlt) ? &Ops::nbcd : nullptr;
         case 1:
             if (m == 0) return &Ops::swap;
             return eaOk(op, kControl) ? &Ops::pea : nullptr;
@@ -1031,28 +1088,41 @@ H decodeLine4(uint32_t op) {
             int sub = (op >> 3) & 7;
             switch (sub) {
             case 0:
-            case 1: return &Ops::trap;
-            case 2: return &Ops::link;
-            case 3: return &Ops::unlk;
+            case 1:
+                return &Ops::trap;
+            case 2:
+                return &Ops::link;
+            case 3:
+                return &Ops::unlk;
             case 4:
-            case 5: return &Ops::moveUsp;
+            case 5:
+                return &Ops::moveUsp;
             default:
                 switch (op & 0xFFFF) {
-                case 0x4E70: return &Ops::reset;
-                case 0x4E71: return &Ops::nop;
-                case 0x4E72: return &Ops::stop;
-                case 0x4E73: return &Ops::rte;
-                case 0x4E75: return &Ops::rts;
-                case 0x4E76: return &Ops::trapv;
-                case 0x4E77: return &Ops::rtr;
-                default: return nullptr;
+                case 0x4E70:
+                    return &Ops::reset;
+                case 0x4E71:
+                    return &Ops::nop;
+                case 0x4E72:
+                    return &Ops::stop;
+                case 0x4E73:
+                    return &Ops::rte;
+                case 0x4E75:
+                    return &Ops::rts;
+                case 0x4E76:
+                    return &Ops::trapv;
+                case 0x4E77:
+                    return &Ops::rtr;
+                default:
+                    return nullptr;
                 }
             }
         }
         if (s == 2) return eaOk(op, kControl) ? &Ops::jsr : nullptr;
         if (s == 3) return eaOk(op, kControl) ? &Ops::jmp : nullptr;
         return nullptr;
-    default: return nullptr;
+    default:
+        return nullptr;
     }
 }
 
@@ -1111,8 +1181,13 @@ H decodeArith(uint32_t op) {
             return sub ? aluToRegFor<kSub>(s) : aluToRegFor<kAdd>(s);
         }
         if (m <= 1) {
-            if (sub) return s == 0 ? &Ops::addx<1, true> : s == 1 ? &Ops::addx<2, true> : &Ops::addx<4, true>;
-            return s == 0 ? &Ops::addx<1, false> : s == 1 ? &Ops::addx<2, false> : &Ops::addx<4, false>;
+            if (sub)
+                return s == 0   ? &Ops::addx<1, true>
+                       : s == 1 ? &Ops::addx<2, true>
+                                : &Ops::addx<4, true>;
+            return s == 0   ? &Ops::addx<1, false>
+                   : s == 1 ? &Ops::addx<2, false>
+                            : &Ops::addx<4, false>;
         }
         if (!eaOk(op, kMemAlt)) return nullptr;
         return sub ? aluToEaFor<kSub>(s) : aluToEaFor<kAdd>(s);
@@ -1131,18 +1206,28 @@ H decodeLineE(uint32_t op) {
 
 H decode(uint32_t op) {
     switch (op >> 12) {
-    case 0x0: return decodeLine0(op);
+    case 0x0:
+        return decodeLine0(op);
     case 0x1:
     case 0x2:
-    case 0x3: return decodeMove(op);
-    case 0x4: return decodeLine4(op);
-    case 0x5: return decodeLine5(op);
-    case 0x6: return ((op >> 8) & 15) == 1 ? &Ops::bsr : &Ops::bcc;
-    case 0x7: return (op & 0x100) ? nullptr : &Ops::moveq;
-    case 0xA: return &Ops::lineA;
-    case 0xE: return decodeLineE(op);
-    case 0xF: return &Ops::lineF;
-    default: return decodeArith(op);
+    case 0x3:
+        return decodeMove(op);
+    case 0x4:
+        return decodeLine4(op);
+    case 0x5:
+        return decodeLine5(op);
+    case 0x6:
+        return ((op >> 8) & 15) == 1 ? &Ops::bsr : &Ops::bcc;
+    case 0x7:
+        return (op & 0x100) ? nullptr : &Ops::moveq;
+    case 0xA:
+        return &Ops::lineA;
+    case 0xE:
+        return decodeLineE(op);
+    case 0xF:
+        return &Ops::lineF;
+    default:
+        return decodeArith(op);
     }
 }
 

@@ -59,9 +59,9 @@ enum Vector : int {
 
 // What the host's exception hook asks the core to do.
 enum class ExceptionAction {
-    Take,  // process the exception normally
-    Skip,  // the host dealt with it: continue with the next instruction (PC as stacked)
-    Halt,  // stop the processor; run() returns and halted() is true until reset()
+    Take, // process the exception normally
+    Skip, // the host dealt with it: continue with the next instruction (PC as stacked)
+    Halt, // stop the processor; run() returns and halted() is true until reset()
 };
 
 // Value a read hook returns to signal a bus error.
