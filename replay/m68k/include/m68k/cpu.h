@@ -16,6 +16,17 @@
 // bus access adds its 4 cycles as it happens, so a device hook that reads it sees the cycle on
 // which its access starts.
 //
+// Accesses outside plain memory reach the hooks as bytes or words; a long access is two word
+// accesses (high word first, except stores towards lower addresses, which go low word first).
+// Group-0 faults (bus error from a hook, address error on an odd word access) stack the 68000's
+// seven-word frame; a fault while stacking one halts the processor, as the chip does.
+//
+// Interrupts are level sensitive like the chip's IPL pins: a device keeps its level asserted
+// until it is served (typically it drops it in `acknowledge`). Level 7 is edge triggered.
+//
+// One Cpu is not thread safe, but any number of them may run on different threads. Hooks must
+// not call run() or step() of the Cpu that called them.
+//
 // Usage:
 //   m68k::Bus bus{...};
 //   m68k::Cpu cpu(bus);
@@ -91,7 +102,10 @@ struct Bus {
     // The RESET instruction asserts the reset line for the devices.
     void (*resetDevices)(void* ctx) = nullptr;
     // Called before any exception is processed (vector number as above; interrupts pass their
-    // vector). At that point pc() is the PC that would be stacked. Null: always Take.
+    // vector). At that point pc() is the PC that would be stacked: for TRAP #n the instruction
+    // after it, for illegal and privileged instructions the instruction itself. Skip continues
+    // at pc() as the hook leaves it (for a bus or address error the faulting instruction is
+    // abandoned). Null: always Take.
     ExceptionAction (*exception)(void* ctx, Cpu& cpu, int vector) = nullptr;
 };
 
@@ -104,8 +118,10 @@ class Cpu {
     void reset();
 
     // Executes whole instructions (and exceptions) until at least `cycles` cycles have passed,
-    // or the processor is stopped or halted. Returns the cycles used. A stopped processor
-    // consumes the whole budget waiting for an interrupt; a halted one returns at once.
+    // or the processor is halted. Returns the cycles used, which may pass the budget by the
+    // rest of the last instruction (carry the difference into the next call). A stopped
+    // processor consumes the whole budget waiting for an interrupt; a halted one returns at
+    // once.
     int run(int cycles);
     // Executes exactly one instruction (or the pending exception/interrupt); returns its cycles.
     int step();
@@ -139,8 +155,9 @@ class Cpu {
     // Leaves the stopped state without an interrupt (for hosts that call routines directly).
     void setStopped(bool s) { stopped_ = s; }
 
-    // The opcode of the instruction being executed (valid inside hooks).
+    // The opcode and address of the instruction being executed (valid inside hooks).
     uint16_t opcode() const { return ir_; }
+    uint32_t instructionPc() const { return instrPc_; }
 
   private:
     friend struct Exec;
