@@ -247,8 +247,10 @@ TEST_F(Machine, HostHookSkipsTrapsAndHaltsOnIllegalInstructions) {
 }
 
 TEST_F(Machine, DeviceAccessesSeeTheCycleOfEachBusCycle) {
-    // LEA $FF8800,A0; MOVE.L #$11223344,D0; MOVEP.L D0,0(A0); MOVE.W (A0),D1
-    code(kStart, {0x41F9, 0x00FF, 0x8800, 0x203C, 0x1122, 0x3344, 0x01C8, 0x0000, 0x3210});
+    // LEA $FF8800,A0; MOVE.L #$11223344,D0; MOVEP.L D0,0(A0); MOVE.W (A0),D1;
+    // MOVE.W D1,$FF8800
+    code(kStart, {0x41F9, 0x00FF, 0x8800, 0x203C, 0x1122, 0x3344, 0x01C8, 0x0000, 0x3210, 0x33C1,
+                  0x00FF, 0x8800});
     cpu->reset();
     cpu->step();
     cpu->step();
@@ -262,11 +264,17 @@ TEST_F(Machine, DeviceAccessesSeeTheCycleOfEachBusCycle) {
         if (i > 0) {
             EXPECT_EQ(accesses[i].cycle, accesses[i - 1].cycle + 4);
         }
-        EXPECT_GT(accesses[i].cycle, before);
-        EXPECT_LT(accesses[i].cycle, before + 24);
     }
-    cpu->step();
+    EXPECT_EQ(accesses[0].cycle, before + 4) << "after the displacement word's bus cycle";
+    before = cpu->cycles();
+    EXPECT_EQ(cpu->step(), 8);
     EXPECT_EQ(cpu->d(1) & 0xFFFF, 0x5A5Au);
+    EXPECT_EQ(accesses[4].cycle, before) << "the operand read opens MOVE.W (A0),D1";
+    before = cpu->cycles();
+    EXPECT_EQ(cpu->step(), 16);
+    ASSERT_EQ(accesses.size(), 6u);
+    EXPECT_TRUE(accesses[5].write);
+    EXPECT_EQ(accesses[5].cycle, before + 8) << "after the two address words";
 }
 
 TEST_F(Machine, BusErrorFromADeviceStacksAGroupZeroFrame) {

@@ -61,6 +61,10 @@ void Cpu::busError(uint32_t addr, bool read, Fc fc) {
 }
 
 void Cpu::group0(int vec, uint32_t addr, bool read, Fc fc) {
+    if (prefetchDue_) {
+        cycles_ += 4;
+        prefetchDue_ = false;
+    }
     if (inGroup0_) { // a fault while stacking a fault: the processor halts
         halted_ = true;
         inGroup0_ = false;
@@ -168,7 +172,14 @@ M68K_HOT void Cpu::execInstruction() {
     instrCycles_ = cycles_;
     aePc_ = pc_;
     ir_ = static_cast<uint16_t>(Exec::fetch(*this));
+    // The opcode word was already in the prefetch queue: the bus cycle that refills the queue
+    // comes at the end of the instruction, so operand accesses happen on the cycles the chip
+    // has them (a fault's frame adds it back).
+    cycles_ -= 4;
+    prefetchDue_ = true;
     table_[ir_](*this, ir_);
+    cycles_ += 4;
+    prefetchDue_ = false;
     if (traceNext_) {
         traceNext_ = false;
         tracePending_ = true;
@@ -224,6 +235,7 @@ void Cpu::reset() {
     nmiPending_ = false;
     traceNext_ = false;
     tracePending_ = false;
+    prefetchDue_ = false;
     if (!(sr_ & 0x2000)) std::swap(r_[15], otherSp_);
     sr_ = 0x2700;
     if (setjmp(buf) == 0) {

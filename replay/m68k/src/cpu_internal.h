@@ -388,7 +388,8 @@ struct Exec {
     // (negative: as counted so far).
     static void jump(Cpu& c, uint32_t target, uint32_t stackedPc, int faultCycles) {
         if (target & 1) {
-            if (faultCycles >= 0) c.cycles_ = c.instrCycles_ + faultCycles;
+            if (faultCycles >= 0)
+                c.cycles_ = c.instrCycles_ + faultCycles - (c.prefetchDue_ ? 4 : 0);
             c.aePc_ = stackedPc;
             c.addressError(target, true, progFc(c));
         }

@@ -197,6 +197,7 @@ class Cpu {
     bool stopped_ = false;
     bool halted_ = false;
     bool inGroup0_ = false;
+    bool prefetchDue_ = false; // the current instruction's closing prefetch is still to come
     bool traceNext_ = false;    // T was set when the current instruction started
     bool tracePending_ = false; // trace exception due before the next instruction
     std::jmp_buf* jmp_ = nullptr;
