@@ -892,9 +892,8 @@ struct Ops : Exec {
         if (Sr && !supervisor(c)) return privilege(c);
         uint32_t v = fetch(c);
         uint32_t cur = c.sr();
-        if (!Sr) v = (v & 0xFF) | 0xFF00 * (K == kAnd);
         uint32_t res = K == kOr ? (cur | v) : K == kAnd ? (cur & v) : (cur ^ v);
-        if (!Sr) res = (cur & 0xFF00) | (res & 0xFF);
+        if (!Sr) res = (cur & 0xFF00) | (res & 0xFF); // the CCR forms leave the system byte
         c.setSr(static_cast<uint16_t>(res));
         c.cycles_ += 12;
     }
