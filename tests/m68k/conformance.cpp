@@ -3,6 +3,9 @@
 //
 //   m68k_conformance [folder] [-v N] [-f name-substring]
 //
+// folder defaults to the shared vector set; -v prints the details of the first N failing cases;
+// -f runs only the files whose names contain the substring.
+//
 // Exit codes: 0 all requirements met, 1 a requirement failed, 77 folder missing (skipped).
 // Requirements: every register and RAM check passes and at least 99.5 % of the cycle counts
 // agree, in every file but the two advisory ones (TAS, TRAPV), which are reported only.
@@ -10,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -237,14 +241,13 @@ int main(int argc, char** argv) {
         Totals t;
         for (const auto& c : cases) {
             bool cyc = false;
-            bool verbose = false;
             bool ok = runner.run(c, cyc, false);
             if ((!ok || !cyc) && shown < verboseLimit) {
+                // run the case again, printing each disagreement
                 ++shown;
                 std::printf("  FAIL %s\n", c.name.c_str());
-                bool dummy;
-                verbose = true;
-                runner.run(c, dummy, verbose);
+                bool again = false;
+                runner.run(c, again, true);
             }
             ++t.cases;
             t.state += ok;

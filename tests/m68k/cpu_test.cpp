@@ -246,6 +246,28 @@ TEST_F(Machine, HostHookSkipsTrapsAndHaltsOnIllegalInstructions) {
     EXPECT_FALSE(cpu->halted());
 }
 
+TEST_F(Machine, HostCallsARoutineThroughALineFSentinel) {
+    constexpr uint32_t kSentinel = 0x0F00;
+    code(kSentinel, {0xF000});
+    code(0x1200, {0x5280, 0x4E75}); // ADDQ.L #1,D0; RTS
+    onException = [](Machine&, m68k::Cpu& c, int vector) {
+        EXPECT_EQ(vector, m68k::kVecLineF);
+        EXPECT_EQ(c.pc(), 0x0F00u);
+        return m68k::ExceptionAction::Halt;
+    };
+    cpu->reset();
+    for (uint32_t call = 1; call <= 3; ++call) {
+        cpu->setA(7, cpu->a(7) - 4);
+        put32(cpu->a(7), kSentinel);
+        cpu->setPc(0x1200);
+        cpu->run(100000);
+        ASSERT_TRUE(cpu->halted());
+        EXPECT_EQ(cpu->d(0), call);
+        EXPECT_EQ(cpu->a(7), kSsp) << "the return address was popped, nothing stacked";
+        cpu->setHalted(false);
+    }
+}
+
 TEST_F(Machine, DeviceAccessesSeeTheCycleOfEachBusCycle) {
     // LEA $FF8800,A0; MOVE.L #$11223344,D0; MOVEP.L D0,0(A0); MOVE.W (A0),D1;
     // MOVE.W D1,$FF8800

@@ -33,6 +33,10 @@
 //   cpu.reset();            // supervisor mode, IPL mask 7, SSP from address 0, PC from address 4
 //   cpu.run(160256);        // executes whole instructions until at least that many cycles passed
 //   cpu.setIpl(4);          // interrupt request level input, sampled between instructions
+//
+// Calling a 68000 routine from the host (an init or play entry): push a return address that
+// points at a line-F word, set the PC to the routine and run; the exception hook sees vector
+// kVecLineF at that address, answers Halt, and the host clears the state with setHalted(false).
 #pragma once
 
 #include <csetjmp>
@@ -197,7 +201,7 @@ class Cpu {
     bool stopped_ = false;
     bool halted_ = false;
     bool inGroup0_ = false;
-    bool prefetchDue_ = false; // the current instruction's closing prefetch is still to come
+    bool prefetchDue_ = false;  // the current instruction's closing prefetch is still to come
     bool traceNext_ = false;    // T was set when the current instruction started
     bool tracePending_ = false; // trace exception due before the next instruction
     std::jmp_buf* jmp_ = nullptr;
