@@ -1,5 +1,6 @@
 // Runs every single-instruction vector file of a folder through the 68000 core and prints a
-// per-file table: register/RAM agreement and total cycle agreement.
+// per-file table: register/RAM agreement and total cycle agreement. Each case runs twice, with
+// plain memory and through the bus hooks (which also catch writes to unlisted addresses).
 //
 //   m68k_conformance [folder] [-v N] [-f name-substring]
 //
@@ -122,15 +123,38 @@ class Runner {
     Runner() : ram_(0x1000000, 0) {}
 
     // Returns true when registers and RAM agree; `cyclesOk` tells about the cycle count.
-    bool run(const Case& t, bool& cyclesOk, bool verbose) {
+    // With `viaHooks` every access goes through the bus hooks instead of plain memory, and a
+    // write to an address the case does not list counts as a failure.
+    bool run(const Case& t, bool& cyclesOk, bool verbose, bool viaHooks) {
         for (auto& [addr, word] : t.initial.ram) {
             ram_[addr & 0xFFFFFF] = static_cast<uint8_t>(word >> 8);
             ram_[(addr + 1) & 0xFFFFFF] = static_cast<uint8_t>(word);
         }
+        writes_.clear();
         m68k::Bus bus;
-        bus.ram = ram_.data();
-        bus.ramLo = 0;
-        bus.ramHi = 0x1000000;
+        if (viaHooks) {
+            bus.ctx = this;
+            bus.read = [](void* ctx, uint32_t addr, int size, m68k::Fc) -> uint32_t {
+                const auto& ram = static_cast<Runner*>(ctx)->ram_;
+                if (size == 1) return ram[addr];
+                return uint32_t(ram[addr]) << 8 | ram[(addr + 1) & 0xFFFFFF];
+            };
+            bus.write = [](void* ctx, uint32_t addr, uint32_t value, int size, m68k::Fc) {
+                auto* self = static_cast<Runner*>(ctx);
+                self->writes_.push_back(addr & ~1u);
+                if (size == 1) {
+                    self->ram_[addr] = static_cast<uint8_t>(value);
+                } else {
+                    self->ram_[addr] = static_cast<uint8_t>(value >> 8);
+                    self->ram_[(addr + 1) & 0xFFFFFF] = static_cast<uint8_t>(value);
+                }
+                return true;
+            };
+        } else {
+            bus.ram = ram_.data();
+            bus.ramLo = 0;
+            bus.ramHi = 0x1000000;
+        }
         m68k::Cpu cpu(bus);
         const uint32_t* in = t.initial.regs;
         cpu.setSr(static_cast<uint16_t>(in[17]));
@@ -168,6 +192,16 @@ class Runner {
                 if (verbose) std::printf("    RAM %06X: got %04X want %04X\n", addr, have, word);
             }
         }
+        for (uint32_t w : writes_) {
+            bool listed = false;
+            for (auto& e : t.final.ram) listed = listed || (e.first & 0xFFFFFF) == w;
+            if (!listed) {
+                ok = false;
+                if (verbose) std::printf("    stray write at %06X\n", w);
+            }
+            ram_[w] = 0;
+            ram_[w + 1] = 0;
+        }
         cyclesOk = static_cast<uint32_t>(used) == t.cycles;
         if (verbose && !cyclesOk) std::printf("    cycles: got %d want %u\n", used, t.cycles);
         for (auto& [addr, word] : t.initial.ram) {
@@ -183,6 +217,7 @@ class Runner {
 
   private:
     std::vector<uint8_t> ram_;
+    std::vector<uint32_t> writes_; // word addresses written through the hooks
 };
 
 bool advisory(const std::string& file) {
@@ -240,15 +275,19 @@ int main(int argc, char** argv) {
         }
         Totals t;
         for (const auto& c : cases) {
-            bool cyc = false;
-            bool ok = runner.run(c, cyc, false);
-            if ((!ok || !cyc) && shown < verboseLimit) {
+            // Once with plain memory, once through the bus hooks: both must agree.
+            bool cyc = false, cycHooks = false;
+            bool ok = runner.run(c, cyc, false, false);
+            bool okHooks = runner.run(c, cycHooks, false, true);
+            if ((!ok || !cyc || !okHooks || !cycHooks) && shown < verboseLimit) {
                 // run the case again, printing each disagreement
                 ++shown;
                 std::printf("  FAIL %s\n", c.name.c_str());
                 bool again = false;
-                runner.run(c, again, true);
+                runner.run(c, again, true, !(ok && cyc));
             }
+            ok = ok && okHooks;
+            cyc = cyc && cycHooks;
             ++t.cases;
             t.state += ok;
             t.cycles += cyc;
