@@ -61,10 +61,6 @@ void Cpu::busError(uint32_t addr, bool read, Fc fc) {
 }
 
 void Cpu::group0(int vec, uint32_t addr, bool read, Fc fc) {
-    if (prefetchDue_) {
-        cycles_ += 4;
-        prefetchDue_ = false;
-    }
     if (inGroup0_) { // a fault while stacking a fault: the processor halts
         halted_ = true;
         inGroup0_ = false;
@@ -95,6 +91,10 @@ void Cpu::group0(int vec, uint32_t addr, bool read, Fc fc) {
     Exec::wr16(*this, sp + 2, addr >> 16);
     uint32_t target = Exec::rd32(*this, static_cast<uint32_t>(vec) * 4);
     cycles_ += 6;
+    if (prefetchDue_) { // the abandoned instruction's closing prefetch is part of the 50 cycles
+        cycles_ += 4;
+        prefetchDue_ = false;
+    }
     if (target & 1) {
         halted_ = true;
         inGroup0_ = false;
@@ -105,7 +105,7 @@ void Cpu::group0(int vec, uint32_t addr, bool read, Fc fc) {
     abortInstruction();
 }
 
-bool Cpu::exception(int vec, uint32_t pushPc, int extra) {
+bool Cpu::exception(int vec, uint32_t pushPc, int before, int after) {
     if (vec == kVecIllegal || vec == kVecPrivilege || vec == kVecLineA || vec == kVecLineF)
         traceNext_ = false;
     if (bus_.exception) {
@@ -122,7 +122,7 @@ bool Cpu::exception(int vec, uint32_t pushPc, int extra) {
     uint16_t old = sr();
     if (!(sr_ & 0x2000)) std::swap(r_[15], otherSp_);
     sr_ = (sr_ | 0x2000) & ~0x8000;
-    cycles_ += extra;
+    cycles_ += before;
     aePc_ = pushPc;
     uint32_t sp = r_[15] - 6;
     r_[15] = sp;
@@ -130,6 +130,7 @@ bool Cpu::exception(int vec, uint32_t pushPc, int extra) {
     Exec::wr16(*this, sp, old);
     Exec::wr16(*this, sp + 2, pushPc >> 16);
     uint32_t target = Exec::rd32(*this, static_cast<uint32_t>(vec) * 4);
+    cycles_ += after;
     Exec::jump(*this, target, target, -1);
     return true;
 }
@@ -148,7 +149,7 @@ void Cpu::takeInterrupt(int level) {
     instrPc_ = pc_;
     uint16_t mask = static_cast<uint16_t>(level << 8);
     traceNext_ = false;
-    if (exception(vec, pc_, 24)) sr_ = (sr_ & ~0x700) | mask;
+    if (exception(vec, pc_, 14, 10)) sr_ = (sr_ & ~0x700) | mask;
 }
 
 // Trace, interrupts and the stopped state, checked before each instruction. Returns true
@@ -156,7 +157,7 @@ void Cpu::takeInterrupt(int level) {
 bool Cpu::serviceEvents() {
     if (tracePending_) {
         tracePending_ = false;
-        exception(kVecTrace, pc_, 14);
+        exception(kVecTrace, pc_, 4, 10);
         return true;
     }
     if (nmiPending_ || ipl_ > ((sr_ >> 8) & 7)) {
@@ -178,8 +179,10 @@ M68K_HOT void Cpu::execInstruction() {
     cycles_ -= 4;
     prefetchDue_ = true;
     table_[ir_](*this, ir_);
-    cycles_ += 4;
-    prefetchDue_ = false;
+    if (prefetchDue_) {
+        cycles_ += 4;
+        prefetchDue_ = false;
+    }
     if (traceNext_) {
         traceNext_ = false;
         tracePending_ = true;

@@ -125,6 +125,15 @@ struct Exec {
     }
 
     // Instruction stream.
+    // Read-modify-write instructions refill the prefetch queue between their read and their
+    // write: count that bus cycle now rather than at the end of the instruction.
+    static M68K_HOT void prefetchNow(Cpu& c) {
+        if (c.prefetchDue_) {
+            c.cycles_ += 4;
+            c.prefetchDue_ = false;
+        }
+    }
+
     static M68K_HOT uint32_t fetch(Cpu& c) {
         uint32_t v = rd16(c, c.pc_, progFc(c));
         c.pc_ += 2;
@@ -354,10 +363,17 @@ struct Exec {
     }
     template <int S>
     static M68K_HOT void writeRmw(Cpu& c, int m, int r, uint32_t addr, uint32_t v) {
-        if (m == 0)
+        if (m == 0) {
             setDreg<S>(c, r, v);
-        else
-            wr<S>(c, addr, v);
+        } else {
+            prefetchNow(c);
+            if constexpr (S == 4) { // a read-modify-write stores the low word first
+                wr16(c, addr + 2, v);
+                wr16(c, addr, v >> 16);
+            } else {
+                wr<S>(c, addr, v);
+            }
+        }
     }
 
     // Write-only destination (CLR-like use is done through readRmw; this is for Scc-less cases)

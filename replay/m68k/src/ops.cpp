@@ -396,6 +396,7 @@ struct Ops : Exec {
         }
         uint32_t addr = 0;
         readRmw<1>(c, m, r, addr);
+        prefetchNow(c);
         wr8(c, addr, t ? 0xFF : 0);
     }
 
@@ -502,7 +503,7 @@ struct Ops : Exec {
     static void divZero(Cpu& c) {
         c.cf_ = 0;
         c.cycles_ += 4; // internal cycles before the trap
-        c.exception(kVecZeroDivide, c.pc_, 8);
+        c.exception(kVecZeroDivide, c.pc_, 2, 6);
     }
 
     static void chk(Cpu& c, uint32_t op) {
@@ -514,12 +515,12 @@ struct Ops : Exec {
         c.vf_ = 0;
         c.cf_ = 0;
         if (v > bound) {
-            c.exception(kVecChk, c.pc_, 8);
+            c.exception(kVecChk, c.pc_, 2, 6);
         } else if (v < 0) {
             // the bound comparison's 16-bit difference decides whether two more cycles pass
             uint32_t diff = static_cast<uint32_t>(v - bound) & 0xFFFF;
             if (diff == 0 || (diff & 0x8000)) c.cycles_ += 2;
-            c.exception(kVecChk, c.pc_, 8);
+            c.exception(kVecChk, c.pc_, 2, 6);
         }
     }
 
@@ -711,6 +712,7 @@ struct Ops : Exec {
                 d &= ~bit;
             else
                 d |= bit;
+            prefetchNow(c);
             wr8(c, addr, d);
         }
     }
@@ -832,10 +834,10 @@ struct Ops : Exec {
         c.r_[8 + r] = v;
     }
 
-    static void trap(Cpu& c, uint32_t op) { c.exception(kVecTrap0 + (op & 15), c.pc_, 10); }
+    static void trap(Cpu& c, uint32_t op) { c.exception(kVecTrap0 + (op & 15), c.pc_, 4, 6); }
 
     static void trapv(Cpu& c, uint32_t) {
-        if (c.vf_) c.exception(kVecTrapv, c.pc_, 10);
+        if (c.vf_) c.exception(kVecTrapv, c.pc_, 4, 6);
     }
 
     static void nop(Cpu&, uint32_t) {}
@@ -871,6 +873,7 @@ struct Ops : Exec {
         }
         uint32_t addr = 0;
         readRmw<2>(c, m, r, addr);
+        prefetchNow(c);
         wr16(c, addr, c.sr());
     }
 
@@ -898,16 +901,16 @@ struct Ops : Exec {
         c.cycles_ += 12;
     }
 
-    static void lineA(Cpu& c, uint32_t) { c.exception(kVecLineA, c.instrPc_, 10); }
-    static void lineF(Cpu& c, uint32_t) { c.exception(kVecLineF, c.instrPc_, 10); }
+    static void lineA(Cpu& c, uint32_t) { c.exception(kVecLineA, c.instrPc_, 4, 6); }
+    static void lineF(Cpu& c, uint32_t) { c.exception(kVecLineF, c.instrPc_, 4, 6); }
     static void illegalOp(Cpu& c, uint32_t op) { illegal(c, op); }
 };
 
 void Exec::illegal(Cpu& c, uint32_t) {
-    c.exception(kVecIllegal, c.instrPc_, 10);
+    c.exception(kVecIllegal, c.instrPc_, 4, 6);
 }
 void Exec::privilege(Cpu& c) {
-    c.exception(kVecPrivilege, c.instrPc_, 10);
+    c.exception(kVecPrivilege, c.instrPc_, 4, 6);
 }
 
 // ---------------------------------------------------------------------- decoding

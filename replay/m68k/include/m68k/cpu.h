@@ -173,7 +173,9 @@ class Cpu {
     void takeInterrupt(int level);
     // Processes exception `vec` with `pushPc` as the stacked PC. Returns false if the host
     // skipped it.
-    bool exception(int vec, uint32_t pushPc, int cost);
+    // `before` and `after` are the internal cycles ahead of the stacking and after the vector
+    // fetch.
+    bool exception(int vec, uint32_t pushPc, int before, int after);
     [[noreturn]] void addressError(uint32_t addr, bool read, Fc fc);
     [[noreturn]] void busError(uint32_t addr, bool read, Fc fc);
     [[noreturn]] void group0(int vec, uint32_t addr, bool read, Fc fc);
