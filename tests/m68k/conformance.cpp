@@ -127,7 +127,7 @@ bool parseFile(const std::vector<uint8_t>& bytes, std::vector<Case>& out) {
                 r.u32(); // UDS
                 r.u32(); // LDS
                 if ((kind == 1 || kind == 2) && (fc == 1 || fc == 5))
-                    c.data.push_back({kind == 1, addr & 0xFFFFFF, at});
+                    c.data.push_back({kind == 1, addr & 0xFFFFFE, at}); // the bus has no A0
             }
             at += len;
         }
@@ -262,7 +262,7 @@ class Runner {
   private:
     void note(bool write, uint32_t addr, m68k::Fc fc) {
         if (fc == m68k::Fc::UserData || fc == m68k::Fc::SuperData)
-            seen_.push_back({write, addr, static_cast<uint32_t>(cpu_->cycles())});
+            seen_.push_back({write, addr & 0xFFFFFE, static_cast<uint32_t>(cpu_->cycles())});
     }
 
     std::vector<uint8_t> ram_;

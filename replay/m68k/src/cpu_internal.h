@@ -383,7 +383,8 @@ struct Exec {
     }
     static void push32(Cpu& c, uint32_t v) {
         c.r_[15] -= 4;
-        wr32Down(c, c.r_[15], v);
+        wr16(c, c.r_[15], v >> 16);
+        wr16(c, c.r_[15] + 2, v);
     }
     static uint32_t pop16(Cpu& c) {
         uint32_t v = rd16(c, c.r_[15]);

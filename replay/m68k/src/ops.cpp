@@ -735,11 +735,15 @@ struct Ops : Exec {
         uint32_t base = c.pc_;
         int32_t disp = static_cast<int8_t>(op);
         bool word = disp == 0;
-        if (word) disp = static_cast<int16_t>(fetch(c));
+        if (word) {
+            disp = static_cast<int16_t>(fetch(c));
+            c.cycles_ -= 4; // the word was in the prefetch queue; its refill comes last
+        }
         uint32_t target = base + static_cast<uint32_t>(disp);
         c.aePc_ = c.pc_ + 2;
+        c.cycles_ += 2;
         push32(c, c.pc_);
-        c.cycles_ += word ? 2 : 6;
+        c.cycles_ += 4;
         jump(c, target, target, 14);
     }
 
