@@ -66,10 +66,16 @@ struct Ops : Exec {
         c.aePc_ = stacked;
         if (S != 1 && (a & 1)) moveWriteFault<S>(c, op, a, v);
         logicFlags<S>(c, v);
+        // Bus cycle order: towards -(An) the queue is refilled before the write; an absolute
+        // long destination after a memory source fetches its second address word after it.
+        bool lateWord = dm == 7 && dr == 1 && !(sm <= 1 || (sm == 7 && sr == 4));
+        if (dm == 4) prefetchNow(c);
+        if (lateWord) c.cycles_ -= 4;
         if (S == 4 && dm == 4)
             wr32Down(c, a, v);
         else
             wr<S>(c, a, v);
+        if (lateWord) c.cycles_ += 4;
         if (dm == 3)
             c.r_[8 + dr] = a + step<S>(dr);
         else if (dm == 4)
@@ -129,6 +135,7 @@ struct Ops : Exec {
         int m = modeOf(op);
         uint32_t a = controlAddr(c, m, regOf(op));
         if (m == 6 || (m == 7 && regOf(op) == 3)) c.cycles_ += 2;
+        if (m == 5 || m == 6 || (m == 7 && regOf(op) >= 2)) prefetchNow(c);
         c.aePc_ = c.pc_ + 2;
         push32(c, a);
     }
@@ -315,6 +322,7 @@ struct Ops : Exec {
                 d = rd<S>(c, c.r_[8 + rx]);
             }
             uint32_t res = Sub ? sub<S>(c, s, d, c.xf_) : add<S>(c, s, d, c.xf_);
+            prefetchNow(c);
             if (S == 4)
                 wr32Down(c, c.r_[8 + rx], res);
             else
@@ -564,7 +572,9 @@ struct Ops : Exec {
             uint32_t s = rd8(c, c.r_[8 + ry]);
             c.r_[8 + rx] -= step<1>(rx);
             uint32_t d = rd8(c, c.r_[8 + rx]);
-            wr8(c, c.r_[8 + rx], Sub ? sbcd(c, s, d) : abcd(c, s, d));
+            uint32_t res = Sub ? sbcd(c, s, d) : abcd(c, s, d);
+            prefetchNow(c);
+            wr8(c, c.r_[8 + rx], res);
         } else {
             uint32_t res = Sub ? sbcd(c, c.r_[ry] & 0xFF, c.r_[rx] & 0xFF)
                                : abcd(c, c.r_[ry] & 0xFF, c.r_[rx] & 0xFF);
