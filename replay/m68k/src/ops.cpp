@@ -135,7 +135,7 @@ struct Ops : Exec {
         int m = modeOf(op);
         uint32_t a = controlAddr(c, m, regOf(op));
         if (m == 6 || (m == 7 && regOf(op) == 3)) c.cycles_ += 2;
-        if (m == 5 || m == 6 || (m == 7 && regOf(op) >= 2)) prefetchNow(c);
+        if (!(m == 7 && regOf(op) == 0)) prefetchNow(c);
         c.aePc_ = c.pc_ + 2;
         push32(c, a);
     }
@@ -322,11 +322,14 @@ struct Ops : Exec {
                 d = rd<S>(c, c.r_[8 + rx]);
             }
             uint32_t res = Sub ? sub<S>(c, s, d, c.xf_) : add<S>(c, s, d, c.xf_);
-            prefetchNow(c);
-            if (S == 4)
-                wr32Down(c, c.r_[8 + rx], res);
-            else
+            if constexpr (S == 4) { // low word, queue refill, high word
+                wr16(c, c.r_[8 + rx] + 2, res);
+                prefetchNow(c);
+                wr16(c, c.r_[8 + rx], res >> 16);
+            } else {
+                prefetchNow(c);
                 wr<S>(c, c.r_[8 + rx], res);
+            }
             if (res) z = 0;
             c.zf_ = z;
         } else {
@@ -390,8 +393,12 @@ struct Ops : Exec {
         uint32_t addr = 0;
         uint32_t d = readRmw<1>(c, m, r, addr);
         logicFlags<1>(c, d);
-        if (m != 0) c.cycles_ += 2;
-        writeRmw<1>(c, m, r, addr, d | 0x80);
+        if (m == 0) {
+            setDreg<1>(c, r, d | 0x80);
+        } else {
+            c.cycles_ += 2; // an indivisible read-modify-write cycle: the write follows at once
+            wr8(c, addr, d | 0x80);
+        }
     }
 
     static void scc(Cpu& c, uint32_t op) {
