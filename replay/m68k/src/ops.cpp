@@ -135,7 +135,7 @@ struct Ops : Exec {
         int m = modeOf(op);
         uint32_t a = controlAddr(c, m, regOf(op));
         if (m == 6 || (m == 7 && regOf(op) == 3)) c.cycles_ += 2;
-        if (!(m == 7 && regOf(op) == 0)) prefetchNow(c);
+        if (!(m == 7 && regOf(op) <= 1)) prefetchNow(c); // absolute: pushes come first
         c.aePc_ = c.pc_ + 2;
         push32(c, a);
     }
