@@ -8,6 +8,10 @@
 // -t those of the first N cases whose data accesses come on other cycles than the vectors';
 // -f runs only the files whose names contain the substring.
 //
+// A last column, for information only, gives the share of cases whose data-space bus cycles
+// (reads and writes of operands and stack frames) came in the vectors' order, at the same
+// addresses and starting on the same cycles, as seen by the bus hooks.
+//
 // Exit codes: 0 all requirements met, 1 a requirement failed, 77 folder missing (skipped).
 // Requirements: every register and RAM check passes and at least 99.5 % of the cycle counts
 // agree, in every file but the two advisory ones (TAS, TRAPV), which are reported only.
