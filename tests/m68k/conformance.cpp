@@ -2,7 +2,7 @@
 // per-file table: register/RAM agreement and total cycle agreement. Each case runs twice, with
 // plain memory and through the bus hooks (which also catch writes to unlisted addresses).
 //
-//   m68k_conformance [folder] [-v N] [-f name-substring]
+//   m68k_conformance [folder] [-v N] [-t N] [-f name-substring]
 //
 // folder defaults to the shared vector set; -v prints the details of the first N failing cases,
 // -t those of the first N cases whose data accesses come on other cycles than the vectors';
