@@ -268,6 +268,19 @@ TEST_F(Machine, HostCallsARoutineThroughALineFSentinel) {
     }
 }
 
+TEST_F(Machine, InterruptSkippedByTheHostStillCostsTime) {
+    // A host that serves an interrupt itself while the device keeps its level asserted must
+    // not make run() spin without time passing.
+    code(kStart, {0x46FC, 0x2000, 0x60FE}); // MOVE #$2000,SR; BRA *
+    onException = [](Machine&, m68k::Cpu&, int) { return m68k::ExceptionAction::Skip; };
+    cpu->reset();
+    cpu->step();
+    cpu->setIpl(3);
+    EXPECT_GE(cpu->run(1000), 1000);
+    EXPECT_EQ(cpu->pc(), kStart + 4);
+    EXPECT_EQ(cpu->sr(), 0x2000) << "mask untouched";
+}
+
 TEST_F(Machine, DeviceAccessesSeeTheCycleOfEachBusCycle) {
     // LEA $FF8800,A0; MOVE.L #$11223344,D0; MOVEP.L D0,0(A0); MOVE.W (A0),D1;
     // MOVE.W D1,$FF8800

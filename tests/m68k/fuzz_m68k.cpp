@@ -42,6 +42,18 @@ int hostAck(void* ctx, int level) {
     return static_cast<int>(v);
 }
 
+// The host may take, skip or halt on any exception; which one depends on the input.
+m68k::ExceptionAction hostException(void* ctx, m68k::Cpu& cpu, int vector) {
+    auto* h = static_cast<Host*>(ctx);
+    uint32_t v = h->pseudo(static_cast<uint32_t>(vector) * 977u + cpu.pc()) & 15;
+    if (v == 0) return m68k::ExceptionAction::Halt;
+    if (v <= 3) {
+        cpu.setPc(cpu.pc() + 2 * (v - 1)); // a host that resumes somewhere else
+        return m68k::ExceptionAction::Skip;
+    }
+    return m68k::ExceptionAction::Take;
+}
+
 uint32_t be32(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
@@ -66,6 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bus.read = &hostRead;
     bus.write = &hostWrite;
     bus.acknowledge = &hostAck;
+    if (size > 0 && (data[0] & 1)) bus.exception = &hostException;
     // Even with no hooks for the other entries, the core must hold together.
     m68k::Cpu cpu(bus);
     cpu.reset();
@@ -81,11 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         cpu.setIpl(data[76] & 7);
     }
     uint64_t before = cpu.cycles();
-    for (int slice = 0; slice < 8 && !cpu.halted(); ++slice) {
+    for (int slice = 0; slice < 8; ++slice) {
         int used = cpu.run(2500);
         if (used < 0) __builtin_trap();
         if (!cpu.halted() && used < 2500) __builtin_trap(); // run() keeps going until the budget
         cpu.setIpl((data && size) ? data[slice % size] & 7 : 0);
+        if (cpu.halted()) cpu.setHalted(false); // the host resumes after a halt
     }
     for (int i = 0; i < 64; ++i) cpu.step();
     if (cpu.cycles() < before) __builtin_trap();

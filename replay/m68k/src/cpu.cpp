@@ -149,7 +149,10 @@ void Cpu::takeInterrupt(int level) {
     instrPc_ = pc_;
     uint16_t mask = static_cast<uint16_t>(level << 8);
     traceNext_ = false;
-    if (exception(vec, pc_, 14, 10)) sr_ = (sr_ & ~0x700) | mask;
+    if (exception(vec, pc_, 14, 10))
+        sr_ = (sr_ & ~0x700) | mask;
+    else
+        cycles_ += 44; // the acknowledge happened even when the host handled the rest
 }
 
 // Trace, interrupts and the stopped state, checked before each instruction. Returns true
