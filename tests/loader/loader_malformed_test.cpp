@@ -166,6 +166,14 @@ const Case kCases[] = {
      [](Image& i) {
          putAt<std::uint32_t>(i.b, i.file(i.s.exports.functionsRva), i.sizeOfImage());
      }},
+    {"headers made inaccessible by a section laid over them", Expect::loadsWithoutExports,
+     [](Image& i) {
+         // Section 0 maps the header bytes onto themselves, then takes away all access.
+         putAt<std::uint32_t>(i.b, i.section(0) + 12, 0);
+         putAt<std::uint32_t>(i.b, i.section(0) + 16, 0x200);
+         putAt<std::uint32_t>(i.b, i.section(0) + 20, 0);
+         putAt<std::uint32_t>(i.b, i.section(0) + 36, 0x00000020);
+     }},
     {"huge export name count", Expect::loadsWithoutExports,
      [](Image& i) { putAt<std::uint32_t>(i.b, i.exportField(24), 0x40000000u); }},
 };
