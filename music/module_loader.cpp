@@ -130,15 +130,17 @@ bool mapSections(ModuleHandle* m, const HeaderLayout& l, const std::uint8_t* ima
     for (unsigned i = 0; i < l.sectionCount; ++i) {
         std::uint8_t* entry = sectionEntry(m, l, i);
         auto s = get<pe::SectionHeader>(entry);
-        std::uint8_t* dest = m->mappedBase + s.VirtualAddress;
+        std::uint8_t* dest;
         if (s.SizeOfRawData != 0) {
             if (!fits(s.PointerToRawData, s.SizeOfRawData, length) ||
                 !fits(s.VirtualAddress, s.SizeOfRawData, m->mappedSize))
                 return false;
+            dest = m->mappedBase + s.VirtualAddress;
             VirtualAlloc(dest, s.SizeOfRawData, MEM_COMMIT, PAGE_READWRITE);
             std::memcpy(dest, image + s.PointerToRawData, s.SizeOfRawData);
         } else if (static_cast<std::int32_t>(sectionAlignment) > 0) {
             if (!fits(s.VirtualAddress, sectionAlignment, m->mappedSize)) return false;
+            dest = m->mappedBase + s.VirtualAddress;
             VirtualAlloc(dest, sectionAlignment, MEM_COMMIT, PAGE_READWRITE);
             std::memset(dest, 0, sectionAlignment);
         } else {

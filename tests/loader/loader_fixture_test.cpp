@@ -125,8 +125,14 @@ TEST(LoaderFixtureDll, TwoCopiesMapRelocateAndRunIndependently) {
     EXPECT_EQ(gMarkThreads[0], std::this_thread::get_id());
     EXPECT_NE(gMarkThreads[1], std::this_thread::get_id());
 
-    // Code runs from read-execute pages, constants from read-only pages, the counter is writable.
+    // Code runs from read-execute pages, constants from read-only pages, the counter is writable;
+    // the discardable relocation section is gone once it has been used.
+    const std::uint32_t relocRva = fileDirectory(file, pe::kDirectoryBaseReloc).VirtualAddress;
     for (ModuleHandle* m : {first, second}) {
+        winsvc::MEMORY_BASIC_INFORMATION info{};
+        ASSERT_NE(winsvc::VirtualQuery(m->mappedBase + relocRva, &info, sizeof info), 0u);
+        EXPECT_EQ(info.State, winsvc::MEM_RESERVE);
+        EXPECT_EQ(mapsPermissions(m->mappedBase + relocRva), "---p");
         EXPECT_EQ(mapsPermissions(findModuleExport(m, "fixtureBump")), "r-xp");
         EXPECT_EQ(mapsPermissions(exportOf<NameFn>(m, "fixtureName")(0)), "r--p");
         EXPECT_EQ(mapsPermissions(exportOf<PtrFn>(m, "fixtureCounterAddress")()), "rw-p");

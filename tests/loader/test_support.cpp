@@ -198,10 +198,14 @@ std::size_t rvaToFileOffset(const petest::Bytes& file, std::uint32_t rva) {
     return 0;
 }
 
+pe::DataDirectory fileDirectory(const petest::Bytes& file, unsigned index) {
+    FileLayout l = fileLayout(file);
+    return petest::getAt<pe::DataDirectory>(file, l.optional + (l.pe64 ? 112 : 96) + index * 8);
+}
+
 std::vector<std::uint32_t> relocationSites(const petest::Bytes& file) {
     FileLayout l = fileLayout(file);
-    auto dir = petest::getAt<pe::DataDirectory>(file, l.optional + (l.pe64 ? 112 : 96) +
-                                                          pe::kDirectoryBaseReloc * 8);
+    auto dir = fileDirectory(file, pe::kDirectoryBaseReloc);
     const unsigned wanted = l.pe64 ? pe::kRelBasedDir64 : pe::kRelBasedHighLow;
     std::vector<std::uint32_t> sites;
     std::size_t pos = rvaToFileOffset(file, dir.VirtualAddress);
