@@ -60,12 +60,6 @@ class PeWriter {
     std::uint32_t sectionEntryOffset(unsigned i) const {
         return sectionTableOffset() + i * sizeof(pe::SectionHeader);
     }
-    // Offset in the file of a field of the optional header given as its offset in the PE32 form
-    // (the fields after ImageBase move by 4 in the PE32+ form only where they are 64-bit).
-    std::uint32_t directoryOffset(unsigned index) const {
-        return kOptional + (pe64_ ? 112 : 96) + index * 8;
-    }
-
     std::uint32_t nextRva() const {
         std::uint32_t rva = alignUp(headerSize(), sectionAlignment);
         for (const auto& s : sections) {
@@ -95,8 +89,7 @@ class PeWriter {
 
     std::uint32_t headerSize() const {
         return alignUp(sectionTableOffset() +
-                           static_cast<std::uint32_t>(sections.size() + extraSectionSlots) *
-                               sizeof(pe::SectionHeader),
+                           static_cast<std::uint32_t>(sections.size()) * sizeof(pe::SectionHeader),
                        fileAlignment);
     }
 
@@ -169,7 +162,6 @@ class PeWriter {
     std::uint32_t sizeOfImage = 0; // 0: computed
     std::uint32_t sizeOfInitializedData = 0;
     std::uint32_t sizeOfUninitializedData = 0;
-    unsigned extraSectionSlots = 0; // room left in the header for tests that add entries by hand
     std::vector<SectionSpec> sections;
     pe::DataDirectory directories[pe::kMaxDirectories] = {};
 
