@@ -173,7 +173,8 @@ int libraryReferenceCount(const char* name);
 
 // --- threads (exported by the built-in "KERNEL32.DLL") ------------------------------------
 using LPTHREAD_START_ROUTINE = DWORD(INTRO_WINAPI*)(void* parameter);
-// Flags: 0 only (no suspended start). The handle is signalled when the thread has returned.
+// Flags: 0 or STACK_SIZE_PARAM_IS_A_RESERVATION (no suspended start). The handle is signalled
+// when the thread has returned.
 HANDLE INTRO_WINAPI CreateThread(void* security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                                  void* parameter, DWORD flags, DWORD* threadId);
 DWORD INTRO_WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
