@@ -35,15 +35,18 @@ struct HeaderLayout {
 };
 
 // Reads the header layout from `bytes`, whose PE signature is at `lfanew`; every part must end
-// at or before `limit`.
+// at or before `limit`. With `probe`, every part must also be readable (once the sections are
+// protected, a section laid over the headers may have taken that away).
 bool readLayout(const std::uint8_t* bytes, std::uint64_t limit, std::uint32_t lfanew,
-                HeaderLayout& out) {
+                HeaderLayout& out, bool probe = false) {
     if (!fits(lfanew, 4 + sizeof(pe::FileHeader), limit)) return false;
+    if (probe && IsBadReadPtr(bytes + lfanew, 4 + sizeof(pe::FileHeader))) return false;
     if (get<std::uint32_t>(bytes + lfanew) != pe::kPeSignature) return false;
     auto fh = get<pe::FileHeader>(bytes + lfanew + 4);
     std::uint64_t optional = std::uint64_t(lfanew) + 4 + sizeof(pe::FileHeader);
     if (!fits(optional, fh.SizeOfOptionalHeader, limit) || fh.SizeOfOptionalHeader < 2)
         return false;
+    if (probe && IsBadReadPtr(bytes + optional, fh.SizeOfOptionalHeader)) return false;
     std::uint16_t magic = get<std::uint16_t>(bytes + optional);
     std::uint32_t fixedPart, countOffset;
     if (magic == pe::kMagicPe32) {
@@ -61,8 +64,9 @@ bool readLayout(const std::uint8_t* bytes, std::uint64_t limit, std::uint32_t lf
     if (count > room) count = room;
     if (count > pe::kMaxDirectories) count = pe::kMaxDirectories;
     std::uint64_t table = optional + fh.SizeOfOptionalHeader;
-    if (!fits(table, std::uint64_t(fh.NumberOfSections) * sizeof(pe::SectionHeader), limit))
-        return false;
+    const std::uint64_t tableSize = std::uint64_t(fh.NumberOfSections) * sizeof(pe::SectionHeader);
+    if (!fits(table, tableSize, limit)) return false;
+    if (probe && tableSize != 0 && IsBadReadPtr(bytes + table, tableSize)) return false;
     out.pe64 = magic == pe::kMagicPe32Plus;
     out.machine = fh.Machine;
     out.optional = static_cast<std::uint32_t>(optional);
@@ -73,9 +77,9 @@ bool readLayout(const std::uint8_t* bytes, std::uint64_t limit, std::uint32_t lf
 }
 
 // Layout of a mapped image's own headers, checked against its mapped range.
-bool mappedLayout(const ModuleHandle* m, HeaderLayout& out) {
+bool mappedLayout(const ModuleHandle* m, HeaderLayout& out, bool probe = false) {
     auto lfanew = static_cast<std::uint32_t>(m->peHeaders - m->mappedBase);
-    return readLayout(m->mappedBase, m->mappedSize, lfanew, out);
+    return readLayout(m->mappedBase, m->mappedSize, lfanew, out, probe);
 }
 
 pe::DataDirectory directory(const ModuleHandle* m, const HeaderLayout& l, unsigned index) {
@@ -126,15 +130,17 @@ bool mapSections(ModuleHandle* m, const HeaderLayout& l, const std::uint8_t* ima
     for (unsigned i = 0; i < l.sectionCount; ++i) {
         std::uint8_t* entry = sectionEntry(m, l, i);
         auto s = get<pe::SectionHeader>(entry);
-        std::uint8_t* dest = m->mappedBase + s.VirtualAddress;
+        std::uint8_t* dest;
         if (s.SizeOfRawData != 0) {
             if (!fits(s.PointerToRawData, s.SizeOfRawData, length) ||
                 !fits(s.VirtualAddress, s.SizeOfRawData, m->mappedSize))
                 return false;
+            dest = m->mappedBase + s.VirtualAddress;
             VirtualAlloc(dest, s.SizeOfRawData, MEM_COMMIT, PAGE_READWRITE);
             std::memcpy(dest, image + s.PointerToRawData, s.SizeOfRawData);
         } else if (static_cast<std::int32_t>(sectionAlignment) > 0) {
             if (!fits(s.VirtualAddress, sectionAlignment, m->mappedSize)) return false;
+            dest = m->mappedBase + s.VirtualAddress;
             VirtualAlloc(dest, sectionAlignment, MEM_COMMIT, PAGE_READWRITE);
             std::memset(dest, 0, sectionAlignment);
         } else {
@@ -249,11 +255,20 @@ constexpr DWORD kProtection[8] = {
 
 // Decommits discardable sections and gives every other section the protection that its
 // characteristics ask for. A recorded address outside the image is passed over, as a failed
-// protection change would be; sizes are clipped to the image.
-void protectSections(ModuleHandle* m, const HeaderLayout& l) {
+// protection change would be; sizes are clipped to the image. The section table and the two data
+// sizes are read before any change, since a section may lie over the headers.
+bool protectSections(ModuleHandle* m, const HeaderLayout& l) {
     const auto base32 = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(m->mappedBase));
+    const std::uint32_t initializedSize =
+        optionalField(m, l, offsetof(pe::OptionalHeader32, SizeOfInitializedData));
+    const std::uint32_t uninitializedSize =
+        optionalField(m, l, offsetof(pe::OptionalHeader32, SizeOfUninitializedData));
+    const std::size_t tableSize = std::size_t(l.sectionCount) * sizeof(pe::SectionHeader);
+    auto* table = static_cast<std::uint8_t*>(HeapAlloc(GetProcessHeap(), 0, tableSize));
+    if (table == nullptr) return false;
+    if (tableSize != 0) std::memcpy(table, sectionEntry(m, l, 0), tableSize);
     for (unsigned i = 0; i < l.sectionCount; ++i) {
-        auto s = get<pe::SectionHeader>(sectionEntry(m, l, i));
+        auto s = get<pe::SectionHeader>(table + i * sizeof(pe::SectionHeader));
         std::uint32_t rva = s.VirtualSize - base32; // the recorded address, back to an offset
         if (rva >= m->mappedSize) continue;
         std::uint32_t room = m->mappedSize - rva;
@@ -271,9 +286,9 @@ void protectSections(ModuleHandle* m, const HeaderLayout& l) {
         std::uint32_t size = s.SizeOfRawData;
         if (size == 0) {
             if (s.Characteristics & pe::kScnCntInitializedData)
-                size = optionalField(m, l, offsetof(pe::OptionalHeader32, SizeOfInitializedData));
+                size = initializedSize;
             else if (s.Characteristics & pe::kScnCntUninitializedData)
-                size = optionalField(m, l, offsetof(pe::OptionalHeader32, SizeOfUninitializedData));
+                size = uninitializedSize;
         }
         if (size > room) size = room;
         if (size != 0) {
@@ -281,6 +296,8 @@ void protectSections(ModuleHandle* m, const HeaderLayout& l) {
             VirtualProtect(at, size, protection, &previous);
         }
     }
+    HeapFree(GetProcessHeap(), 0, table);
+    return true;
 }
 
 } // namespace
@@ -365,19 +382,17 @@ ModuleHandle* loadModuleFromMemory(const void* image, std::size_t length, LoadMo
         ok = mappedLayout(m, l) && (delta == 0 || rebaseImage(m, l, delta));
     }
     if (ok) ok = mappedLayout(m, l) && bindImports(m, l);
+    std::uint32_t entry = 0;
     if (ok) {
         ok = mappedLayout(m, l);
-        if (ok) protectSections(m, l);
+        if (ok) entry = optionalField(m, l, offsetof(pe::OptionalHeader32, AddressOfEntryPoint));
+        if (ok) ok = protectSections(m, l);
     }
     if (!ok) {
         freeModule(m);
         return nullptr;
     }
-    if (mode == LoadMode::mapOnly) return m;
-
-    const std::uint32_t entry =
-        optionalField(m, l, offsetof(pe::OptionalHeader32, AddressOfEntryPoint));
-    if (entry == 0) return m;
+    if (mode == LoadMode::mapOnly || entry == 0) return m;
     if (entry >= m->mappedSize || !runnableHere(l)) {
         freeModule(m);
         return nullptr;
@@ -393,7 +408,7 @@ ModuleHandle* loadModuleFromMemory(const void* image, std::size_t length, LoadMo
 void* findModuleExport(const ModuleHandle* module, const char* name) {
     if (module == nullptr || name == nullptr) return nullptr;
     HeaderLayout l;
-    if (!mappedLayout(module, l)) return nullptr;
+    if (!mappedLayout(module, l, true)) return nullptr;
     const std::uint8_t* base = module->mappedBase;
     const std::uint32_t size = module->mappedSize;
     pe::DataDirectory dir = directory(module, l, pe::kDirectoryExport);
@@ -437,7 +452,7 @@ void freeModule(ModuleHandle* module) {
     if (module == nullptr) return;
     if (module->attached) {
         HeaderLayout l;
-        if (mappedLayout(module, l)) {
+        if (mappedLayout(module, l, true)) {
             std::uint32_t entry =
                 optionalField(module, l, offsetof(pe::OptionalHeader32, AddressOfEntryPoint));
             if (entry != 0 && entry < module->mappedSize)

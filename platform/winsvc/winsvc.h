@@ -25,6 +25,45 @@
 #define INTRO_DLLCALL
 #endif
 
+#if defined(_WIN32)
+// On Windows the layer is the system itself.
+#include <windows.h>
+
+namespace winsvc {
+using ::BOOL;
+using ::DWORD;
+using ::FARPROC;
+using ::HANDLE;
+using ::HMODULE;
+using ::LPTHREAD_START_ROUTINE;
+using ::MEMORY_BASIC_INFORMATION;
+using ::SIZE_T;
+
+using ::CloseHandle;
+using ::CreateThread;
+using ::FreeLibrary;
+using ::GetCurrentThreadId;
+using ::GetExitCodeThread;
+using ::GetProcAddress;
+using ::GetProcessHeap;
+using ::HeapAlloc;
+using ::HeapFree;
+using ::IsBadReadPtr;
+using ::LoadLibraryA;
+using ::Sleep;
+using ::VirtualAlloc;
+using ::VirtualFree;
+using ::VirtualProtect;
+using ::VirtualQuery;
+using ::WaitForSingleObject;
+
+// The system has no such flag: reservations of a 32-bit process lie below 4 GiB anyway.
+inline constexpr DWORD MEM_BELOW_4GB = 0;
+inline constexpr SIZE_T ALLOCATION_GRANULARITY = 0x10000;
+} // namespace winsvc
+
+#else
+
 namespace winsvc {
 
 using DWORD = std::uint32_t; // 32 bits on every platform, unlike Linux's long
@@ -134,7 +173,8 @@ int libraryReferenceCount(const char* name);
 
 // --- threads (exported by the built-in "KERNEL32.DLL") ------------------------------------
 using LPTHREAD_START_ROUTINE = DWORD(INTRO_WINAPI*)(void* parameter);
-// Flags: 0 only (no suspended start). The handle is signalled when the thread has returned.
+// Flags: 0 or STACK_SIZE_PARAM_IS_A_RESERVATION (no suspended start). The handle is signalled
+// when the thread has returned.
 HANDLE INTRO_WINAPI CreateThread(void* security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                                  void* parameter, DWORD flags, DWORD* threadId);
 DWORD INTRO_WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
@@ -152,3 +192,5 @@ std::size_t liveReservationCount();
 std::size_t liveHeapBlockCount();
 
 } // namespace winsvc
+
+#endif

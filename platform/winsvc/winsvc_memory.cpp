@@ -153,6 +153,9 @@ void* reserveAnywhere(std::size_t size, bool below4GiB) {
 }
 
 bool commitPages(Reservation& r, std::size_t first, std::size_t last, DWORD protect) {
+    bool unchanged = true;
+    for (std::size_t i = first; i < last && unchanged; ++i) unchanged = r.pageProtect[i] == protect;
+    if (unchanged) return true; // already committed with this protection: no system call
     void* at = reinterpret_cast<void*>(r.base + first * pageSize());
     if (mprotect(at, (last - first) * pageSize(), linuxProtection(protect)) != 0) return false;
     for (std::size_t i = first; i < last; ++i) r.pageProtect[i] = protect;

@@ -28,7 +28,9 @@ std::mutex gLock;
 std::vector<Notice> gNotices;
 std::vector<std::thread::id> gMarkThreads;
 
-int INTRO_WINAPI hostAdd(int a, int b) { return a + b; }
+int INTRO_WINAPI hostAdd(int a, int b) {
+    return a + b;
+}
 int INTRO_WINAPI hostMark(int value) {
     std::lock_guard<std::mutex> g(gLock);
     gMarkThreads.push_back(std::this_thread::get_id());
@@ -46,7 +48,9 @@ const winsvc::BuiltinExport kHostExports[] = {
 };
 const winsvc::BuiltinLibrary kHost{"TESTHOST.DLL", kHostExports, 3};
 
-petest::Bytes fixtureBytes() { return petest::Bytes(loaderFixtureDll, loaderFixtureDllEnd); }
+petest::Bytes fixtureBytes() {
+    return petest::Bytes(loaderFixtureDll, loaderFixtureDllEnd);
+}
 
 template <class F> F exportOf(const ModuleHandle* m, const char* name) {
     void* p = findModuleExport(m, name);
@@ -55,7 +59,8 @@ template <class F> F exportOf(const ModuleHandle* m, const char* name) {
 }
 
 bool inside(const ModuleHandle* m, const void* p) {
-    auto a = reinterpret_cast<std::uintptr_t>(p), b = reinterpret_cast<std::uintptr_t>(m->mappedBase);
+    auto a = reinterpret_cast<std::uintptr_t>(p),
+         b = reinterpret_cast<std::uintptr_t>(m->mappedBase);
     return a >= b && a - b < m->mappedSize;
 }
 
@@ -120,8 +125,14 @@ TEST(LoaderFixtureDll, TwoCopiesMapRelocateAndRunIndependently) {
     EXPECT_EQ(gMarkThreads[0], std::this_thread::get_id());
     EXPECT_NE(gMarkThreads[1], std::this_thread::get_id());
 
-    // Code runs from read-execute pages, constants from read-only pages, the counter is writable.
+    // Code runs from read-execute pages, constants from read-only pages, the counter is writable;
+    // the discardable relocation section is gone once it has been used.
+    const std::uint32_t relocRva = fileDirectory(file, pe::kDirectoryBaseReloc).VirtualAddress;
     for (ModuleHandle* m : {first, second}) {
+        winsvc::MEMORY_BASIC_INFORMATION info{};
+        ASSERT_NE(winsvc::VirtualQuery(m->mappedBase + relocRva, &info, sizeof info), 0u);
+        EXPECT_EQ(info.State, winsvc::MEM_RESERVE);
+        EXPECT_EQ(mapsPermissions(m->mappedBase + relocRva), "---p");
         EXPECT_EQ(mapsPermissions(findModuleExport(m, "fixtureBump")), "r-xp");
         EXPECT_EQ(mapsPermissions(exportOf<NameFn>(m, "fixtureName")(0)), "r--p");
         EXPECT_EQ(mapsPermissions(exportOf<PtrFn>(m, "fixtureCounterAddress")()), "rw-p");

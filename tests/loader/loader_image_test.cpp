@@ -32,7 +32,7 @@ const char* kindName(const testing::TestParamInfo<bool>& info) {
 }
 
 class LoaderImage : public testing::TestWithParam<bool> {
-protected:
+  protected:
     void SetUp() override {
         registerTestLibraries();
         entryCalls().clear();
@@ -93,8 +93,9 @@ TEST_P(LoaderImage, MapsAtImageBaseThenRelocatesASecondCopyByTheBaseDistance) {
     // Type 0 and the types that do not belong to this image kind change nothing.
     for (std::uint32_t site : img.untouchedSites)
         for (ModuleHandle* m : {first, second})
-            EXPECT_EQ(getAt<std::uint64_t>(Bytes(m->mappedBase + site, m->mappedBase + site + 8), 0),
-                      getAt<std::uint64_t>(img.bytes, dataFile + (site - img.dataRva)))
+            EXPECT_EQ(
+                getAt<std::uint64_t>(Bytes(m->mappedBase + site, m->mappedBase + site + 8), 0),
+                getAt<std::uint64_t>(img.bytes, dataFile + (site - img.dataRva)))
                 << site;
 
     // The mapped headers carry the real base, and each section entry its section's address.
@@ -170,11 +171,11 @@ TEST_P(LoaderImage, BindsImportsInPlaceAndThroughALookupTable) {
 TEST_P(LoaderImage, UnresolvedImportsLeaveNothingAndNeverCallTheEntry) {
     const char* lib = pe64() ? kTestLib : kLowLib;
     const std::vector<petest::ImportLibrary> cases[] = {
-        {{lib, {std::string("delta")}}},           // missing name
-        {{lib, {std::string("Alpha")}}},           // names are case-sensitive
-        {{lib, {std::uint16_t(99)}}},              // missing ordinal
-        {{lib, {std::uint16_t(0)}}},               // ordinal 0 names nothing
-        {{"NOSUCH.DLL", {std::string("alpha")}}},  // missing library
+        {{lib, {std::string("delta")}}},          // missing name
+        {{lib, {std::string("Alpha")}}},          // names are case-sensitive
+        {{lib, {std::uint16_t(99)}}},             // missing ordinal
+        {{lib, {std::uint16_t(0)}}},              // ordinal 0 names nothing
+        {{"NOSUCH.DLL", {std::string("alpha")}}}, // missing library
     };
     for (const auto& extra : cases) {
         StandardImage img = makeStandardImage(withImports(pe64(), extra));
@@ -274,7 +275,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, LoaderImage, testing::Bool(), kindName);
 // --- entry point calls: only 64-bit images run here --------------------------------------
 
 class LoaderEntry : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         registerTestLibraries();
         entryCalls().clear();

@@ -28,19 +28,21 @@ template <class T> T getAt(const Bytes& b, std::size_t offset) {
     return v;
 }
 
-inline std::uint32_t alignUp(std::uint32_t v, std::uint32_t a) { return (v + a - 1) / a * a; }
+inline std::uint32_t alignUp(std::uint32_t v, std::uint32_t a) {
+    return (v + a - 1) / a * a;
+}
 
 struct SectionSpec {
     std::string name;
     std::uint32_t characteristics = 0;
-    Bytes data;                   // raw data; empty gives SizeOfRawData 0
+    Bytes data; // raw data; empty gives SizeOfRawData 0
     std::uint32_t virtualSize = 0;
     std::uint32_t rva = 0;        // assigned by addSection
     std::uint32_t fileOffset = 0; // assigned by build
 };
 
 class PeWriter {
-public:
+  public:
     static constexpr std::uint32_t kLfanew = 0x40;
     static constexpr std::uint32_t kFileHeader = kLfanew + 4;
     static constexpr std::uint32_t kOptional = kFileHeader + sizeof(pe::FileHeader);
@@ -58,12 +60,6 @@ public:
     std::uint32_t sectionEntryOffset(unsigned i) const {
         return sectionTableOffset() + i * sizeof(pe::SectionHeader);
     }
-    // Offset in the file of a field of the optional header given as its offset in the PE32 form
-    // (the fields after ImageBase move by 4 in the PE32+ form only where they are 64-bit).
-    std::uint32_t directoryOffset(unsigned index) const {
-        return kOptional + (pe64_ ? 112 : 96) + index * 8;
-    }
-
     std::uint32_t nextRva() const {
         std::uint32_t rva = alignUp(headerSize(), sectionAlignment);
         for (const auto& s : sections) {
@@ -93,8 +89,7 @@ public:
 
     std::uint32_t headerSize() const {
         return alignUp(sectionTableOffset() +
-                           static_cast<std::uint32_t>(sections.size() + extraSectionSlots) *
-                               sizeof(pe::SectionHeader),
+                           static_cast<std::uint32_t>(sections.size()) * sizeof(pe::SectionHeader),
                        fileAlignment);
     }
 
@@ -167,11 +162,10 @@ public:
     std::uint32_t sizeOfImage = 0; // 0: computed
     std::uint32_t sizeOfInitializedData = 0;
     std::uint32_t sizeOfUninitializedData = 0;
-    unsigned extraSectionSlots = 0; // room left in the header for tests that add entries by hand
     std::vector<SectionSpec> sections;
     pe::DataDirectory directories[pe::kMaxDirectories] = {};
 
-private:
+  private:
     template <class OH> void fillCommon(OH& oh) const {
         oh.SizeOfInitializedData = sizeOfInitializedData;
         oh.SizeOfUninitializedData = sizeOfUninitializedData;
@@ -212,7 +206,8 @@ inline ImportTable buildImports(std::uint32_t rva, bool pe64,
                                 const std::vector<ImportLibrary>& libs) {
     ImportTable t;
     const std::uint32_t slot = pe64 ? 8 : 4;
-    std::uint32_t pos = static_cast<std::uint32_t>((libs.size() + 1) * sizeof(pe::ImportDescriptor));
+    std::uint32_t pos =
+        static_cast<std::uint32_t>((libs.size() + 1) * sizeof(pe::ImportDescriptor));
     t.directorySize = pos;
     // Tables first, names after.
     std::vector<std::uint32_t> lookup(libs.size()), address(libs.size());
@@ -254,7 +249,8 @@ inline ImportTable buildImports(std::uint32_t rva, bool pe64,
                 if (pe64)
                     putAt<std::uint64_t>(t.bytes, table + k * slot, value);
                 else
-                    putAt<std::uint32_t>(t.bytes, table + k * slot, static_cast<std::uint32_t>(value));
+                    putAt<std::uint32_t>(t.bytes, table + k * slot,
+                                         static_cast<std::uint32_t>(value));
             }
         }
     }

@@ -19,9 +19,15 @@ BOOL INTRO_WINAPI entryHook(void* instance, DWORD reason, void* reserved) {
     gEntryCalls.push_back({instance, reason, reserved});
     return gEntryResult;
 }
-int INTRO_WINAPI alpha() { return 1; }
-int INTRO_WINAPI beta() { return 2; }
-int INTRO_WINAPI gamma() { return 3; }
+int INTRO_WINAPI alpha() {
+    return 1;
+}
+int INTRO_WINAPI beta() {
+    return 2;
+}
+int INTRO_WINAPI gamma() {
+    return 3;
+}
 
 const BuiltinExport kTestExports[] = {
     {"entryHook", 0, reinterpret_cast<void*>(&entryHook)},
@@ -58,10 +64,18 @@ void registerTestLibraries() {
         std::abort();
 }
 
-std::vector<EntryCall>& entryCalls() { return gEntryCalls; }
-void setEntryResult(BOOL result) { gEntryResult = result; }
-void* testExport(const char* name) { return findIn(kTestExports, name); }
-void* lowExport(const char* name) { return findIn(gLowExports, name); }
+std::vector<EntryCall>& entryCalls() {
+    return gEntryCalls;
+}
+void setEntryResult(BOOL result) {
+    gEntryResult = result;
+}
+void* testExport(const char* name) {
+    return findIn(kTestExports, name);
+}
+void* lowExport(const char* name) {
+    return findIn(gLowExports, name);
+}
 
 Snapshot snapshot() {
     return {liveReservationCount(), liveHeapBlockCount(), libraryReferenceCount(kTestLib),
@@ -184,10 +198,14 @@ std::size_t rvaToFileOffset(const petest::Bytes& file, std::uint32_t rva) {
     return 0;
 }
 
+pe::DataDirectory fileDirectory(const petest::Bytes& file, unsigned index) {
+    FileLayout l = fileLayout(file);
+    return petest::getAt<pe::DataDirectory>(file, l.optional + (l.pe64 ? 112 : 96) + index * 8);
+}
+
 std::vector<std::uint32_t> relocationSites(const petest::Bytes& file) {
     FileLayout l = fileLayout(file);
-    auto dir = petest::getAt<pe::DataDirectory>(
-        file, l.optional + (l.pe64 ? 112 : 96) + pe::kDirectoryBaseReloc * 8);
+    auto dir = fileDirectory(file, pe::kDirectoryBaseReloc);
     const unsigned wanted = l.pe64 ? pe::kRelBasedDir64 : pe::kRelBasedHighLow;
     std::vector<std::uint32_t> sites;
     std::size_t pos = rvaToFileOffset(file, dir.VirtualAddress);
@@ -208,6 +226,8 @@ ExactCopy::ExactCopy(const petest::Bytes& b)
     : data(static_cast<std::uint8_t*>(std::malloc(b.empty() ? 1 : b.size()))), size(b.size()) {
     if (!b.empty()) std::memcpy(data, b.data(), b.size());
 }
-ExactCopy::~ExactCopy() { std::free(data); }
+ExactCopy::~ExactCopy() {
+    std::free(data);
+}
 
 } // namespace loadertest

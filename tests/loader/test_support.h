@@ -70,6 +70,8 @@ StandardImage makeStandardImage(const StandardOptions& options);
 
 // File offset of an RVA inside a section's raw data of the image file `file`; 0 if none holds it.
 std::size_t rvaToFileOffset(const petest::Bytes& file, std::uint32_t rva);
+// Data directory `index` of the image file `file`.
+pe::DataDirectory fileDirectory(const petest::Bytes& file, unsigned index);
 // RVAs of the pointer-sized relocation entries (DIR64 or HIGHLOW) of the image file `file`.
 std::vector<std::uint32_t> relocationSites(const petest::Bytes& file);
 
