@@ -11,8 +11,14 @@ if(INTRO_SANITIZE)
   add_compile_definitions(INTRO_SANITIZED=1)
 endif()
 
-if(INTRO_FUZZ AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-  message(FATAL_ERROR "INTRO_FUZZ needs clang (configure with CXX=clang++ CC=clang)")
+if(INTRO_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "INTRO_FUZZ needs clang (configure with CXX=clang++ CC=clang)")
+  endif()
+  # Every library is instrumented, so that the fuzzers see the coverage of the code they drive
+  # and the sanitizers see its memory accesses; only the fuzz programs link libFuzzer's main.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
 endif()
 
 set(INTRO_ROOT ${CMAKE_SOURCE_DIR})
