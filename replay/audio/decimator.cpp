@@ -66,25 +66,25 @@ void HalfBandDecimator::reset() {
 size_t HalfBandDecimator::process(const float* in, size_t n, float* out) {
     std::memcpy(buf_.data() + fill_, in, n * sizeof(float));
     fill_ += n;
-    size_t produced = 0;
     const size_t h = static_cast<size_t>(half_);
-    const size_t pairs = odd_.size();
-    while (next_ + h < fill_) {
-        const float* x = buf_.data() + next_;
-        float acc = centre_ * x[0];
-        for (size_t i = 0; i < pairs; ++i) {
-            const size_t k = 2 * i + 1;
-            acc += odd_[i] * (x[k] + x[-static_cast<ptrdiff_t>(k)]);
-        }
-        out[produced++] = acc;
-        next_ += 2;
+    if (next_ + h >= fill_) return 0;
+    const size_t count = (fill_ - 1 - h - next_) / 2 + 1;
+    // Coefficient by coefficient over all outputs: plain loops the compiler vectorises.
+    const float* x = buf_.data() + next_;
+    for (size_t j = 0; j < count; ++j) out[j] = centre_ * x[2 * j];
+    for (size_t i = 0; i < odd_.size(); ++i) {
+        const float c = odd_[i];
+        const float* up = x + (2 * i + 1);
+        const float* down = x - static_cast<ptrdiff_t>(2 * i + 1);
+        for (size_t j = 0; j < count; ++j) out[j] += c * (up[2 * j] + down[2 * j]);
     }
+    next_ += 2 * count;
     // Keep what the next outputs still need.
     const size_t keepFrom = next_ - h;
     std::memmove(buf_.data(), buf_.data() + keepFrom, (fill_ - keepFrom) * sizeof(float));
     fill_ -= keepFrom;
     next_ -= keepFrom;
-    return produced;
+    return count;
 }
 
 void FractionalResampler::configure(double inRate, double outRate, size_t maxInput) {
@@ -139,14 +139,11 @@ size_t FractionalResampler::process(const float* in, size_t n, float* out) {
         const float* b = a + kTaps;
         for (int j = 0; j < kTaps; ++j) coef[j] = a[j] + (b[j] - a[j]) * mixWeight;
         const float* x = buf_.data() + base - (kTaps / 2 - 1);
-        float acc0 = 0.0f, acc1 = 0.0f, acc2 = 0.0f, acc3 = 0.0f;
-        for (int j = 0; j < kTaps; j += 4) {
-            acc0 += coef[j] * x[j];
-            acc1 += coef[j + 1] * x[j + 1];
-            acc2 += coef[j + 2] * x[j + 2];
-            acc3 += coef[j + 3] * x[j + 3];
-        }
-        out[produced++] = (acc0 + acc1) + (acc2 + acc3);
+        float acc[8] = {};
+        for (int j = 0; j < kTaps; j += 8)
+            for (int k = 0; k < 8; ++k) acc[k] += coef[j + k] * x[j + k];
+        out[produced++] =
+            ((acc[0] + acc[4]) + (acc[1] + acc[5])) + ((acc[2] + acc[6]) + (acc[3] + acc[7]));
         pos_ += step_;
     }
     const size_t base = static_cast<size_t>(pos_ >> 32);
@@ -178,6 +175,33 @@ size_t Decimator::process(const float* in, size_t n, float* out) {
     size_t n1 = stage1_.process(in, n, mid1_.data());
     size_t n2 = stage2_.process(mid1_.data(), n1, mid2_.data());
     return stage3_.process(mid2_.data(), n2, out);
+}
+
+bool StereoDecimator::configure(int outputRate, size_t maxInputBlock) {
+    stereo_ = false;
+    return left_.configure(outputRate, maxInputBlock) &&
+           right_.configure(outputRate, maxInputBlock);
+}
+
+void StereoDecimator::reset() {
+    left_.reset();
+    right_.reset();
+    stereo_ = false;
+}
+
+size_t StereoDecimator::process(const float* left, const float* right, size_t n, bool stereo,
+                                float* outLeft, float* outRight) {
+    if (stereo && !stereo_) {
+        right_ = left_; // same sizes: the vectors copy without allocating
+        stereo_ = true;
+    }
+    const size_t produced = left_.process(left, n, outLeft);
+    if (stereo_) {
+        right_.process(right, n, outRight);
+    } else {
+        std::memcpy(outRight, outLeft, produced * sizeof(float));
+    }
+    return produced;
 }
 
 void DcBlocker::configure(double rate, double cornerHz) {

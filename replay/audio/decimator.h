@@ -73,6 +73,24 @@ class Decimator {
     int outputRate_ = 0;
 };
 
+// Left and right chains. While both inputs carry the same signal (the YM alone) only the left
+// chain runs and its output is copied; the first stereo block starts the right chain from the
+// left one's state, which is the same signal's history.
+class StereoDecimator {
+  public:
+    bool configure(int outputRate, size_t maxInputBlock);
+    void reset();
+    size_t process(const float* left, const float* right, size_t n, bool stereo, float* outLeft,
+                   float* outRight);
+    size_t maxOutput(size_t n) const { return left_.maxOutput(n); }
+    int outputRate() const { return left_.outputRate(); }
+
+  private:
+    Decimator left_;
+    Decimator right_;
+    bool stereo_ = false;
+};
+
 // Removes the DC offset (the chips' output is one-sided) with a one-pole high-pass filter.
 class DcBlocker {
   public:

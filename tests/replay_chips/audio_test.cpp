@@ -98,6 +98,30 @@ TEST(Decimator, PassBandAndStopBand) {
     }
 }
 
+// The stereo chain runs one channel until a block is stereo; the switch must not click: the
+// right channel continues exactly as a chain that ran in stereo all along.
+TEST(StereoDecimator, SwitchToStereoKeepsHistory) {
+    const size_t block = 3000;
+    std::vector<float> in(block * 6);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = static_cast<float>(std::sin(2.0 * std::numbers::pi * 3000.0 * i / kChipRate));
+    replay::audio::StereoDecimator lazy, eager;
+    ASSERT_TRUE(lazy.configure(48000, block));
+    ASSERT_TRUE(eager.configure(48000, block));
+    std::vector<float> l1(lazy.maxOutput(block)), r1(l1.size()), l2(l1.size()), r2(l1.size());
+    for (size_t b = 0; b < 6; ++b) {
+        const float* x = in.data() + b * block;
+        const bool stereoNow = b >= 3;
+        size_t n1 = lazy.process(x, x, block, stereoNow, l1.data(), r1.data());
+        size_t n2 = eager.process(x, x, block, true, l2.data(), r2.data());
+        ASSERT_EQ(n1, n2);
+        for (size_t i = 0; i < n1; ++i) {
+            ASSERT_EQ(l1[i], l2[i]) << b << " " << i;
+            ASSERT_EQ(r1[i], r2[i]) << b << " " << i;
+        }
+    }
+}
+
 TEST(Decimator, RejectsRatesItIsNotMadeFor) {
     Decimator d;
     EXPECT_FALSE(d.configure(22050, 1024));
