@@ -1,0 +1,226 @@
+// The 68000 core: execution loop, exceptions, interrupts and the slow bus path.
+#include "cpu_internal.h"
+
+#include <utility>
+
+namespace m68k {
+
+Cpu::Cpu(const Bus& bus) : bus_(bus) {
+    uint32_t hi = bus_.ramHi > 0x1000000u ? 0x1000000u : bus_.ramHi;
+    hi &= ~1u;
+    if (bus_.ram && hi > bus_.ramLo) ramSpan_ = hi - bus_.ramLo;
+    Exec::table(); // builds the decode table on first use
+}
+
+uint16_t Cpu::sr() const {
+    return static_cast<uint16_t>((sr_ & 0xA700) | xf_ << 4 | nf_ << 3 | zf_ << 2 | vf_ << 1 | cf_);
+}
+
+void Cpu::setSr(uint16_t v) {
+    bool wasS = (sr_ & 0x2000) != 0;
+    bool nowS = (v & 0x2000) != 0;
+    if (wasS != nowS) std::swap(r_[15], otherSp_);
+    sr_ = v & 0xA700;
+    xf_ = (v >> 4) & 1;
+    nf_ = (v >> 3) & 1;
+    zf_ = (v >> 2) & 1;
+    vf_ = (v >> 1) & 1;
+    cf_ = v & 1;
+}
+
+void Cpu::setIpl(int level) {
+    level &= 7;
+    if (level == 7 && ipl_ != 7) nmiPending_ = true;
+    ipl_ = level;
+}
+
+uint32_t Cpu::slowRead(uint32_t addr, int size, Fc fc) {
+    if (!bus_.read) return size == 1 ? 0xFFu : 0xFFFFu;
+    uint32_t v = bus_.read(bus_.ctx, addr, size, fc);
+    if (v == kBusError) busError(addr, true, fc);
+    return size == 1 ? (v & 0xFF) : (v & 0xFFFF);
+}
+
+void Cpu::slowWrite(uint32_t addr, uint32_t v, int size, Fc fc) {
+    if (!bus_.write) return;
+    if (!bus_.write(bus_.ctx, addr, v, size, fc)) busError(addr, false, fc);
+}
+
+void Cpu::abortInstruction() {
+    // Every entry point (run, step, reset) installs a landing buffer before touching the bus.
+    std::longjmp(*jmp_, 1);
+}
+
+void Cpu::addressError(uint32_t addr, bool read, Fc fc) {
+    cycles_ += 4;
+    group0(kVecAddressError, addr, read, fc);
+}
+
+void Cpu::busError(uint32_t addr, bool read, Fc fc) {
+    cycles_ += 4;
+    group0(kVecBusError, addr, read, fc);
+}
+
+void Cpu::group0(int vec, uint32_t addr, bool read, Fc fc) {
+    if (inGroup0_) { // a fault while stacking a fault: the processor halts
+        halted_ = true;
+        inGroup0_ = false;
+        abortInstruction();
+    }
+    if (bus_.exception) {
+        pc_ = aePc_;
+        ExceptionAction act = bus_.exception(bus_.ctx, *this, vec);
+        if (act == ExceptionAction::Halt) halted_ = true;
+        if (act != ExceptionAction::Take) abortInstruction();
+    }
+    inGroup0_ = true;
+    traceNext_ = false;
+    tracePending_ = false;
+    uint16_t old = sr();
+    if (!(sr_ & 0x2000)) std::swap(r_[15], otherSp_);
+    sr_ = (sr_ | 0x2000) & ~0x8000;
+    cycles_ += 8;
+    uint32_t status = (ir_ & 0xFFE0u) | (read ? 0x10u : 0u) | static_cast<uint32_t>(fc);
+    uint32_t sp = r_[15] - 14;
+    r_[15] = sp;
+    Exec::wr16(*this, sp + 12, aePc_);
+    Exec::wr16(*this, sp + 8, old);
+    Exec::wr16(*this, sp + 10, aePc_ >> 16);
+    Exec::wr16(*this, sp + 6, ir_);
+    Exec::wr16(*this, sp + 4, addr);
+    Exec::wr16(*this, sp + 0, status);
+    Exec::wr16(*this, sp + 2, addr >> 16);
+    uint32_t target = Exec::rd32(*this, static_cast<uint32_t>(vec) * 4);
+    cycles_ += 6;
+    if (target & 1) {
+        halted_ = true;
+        inGroup0_ = false;
+        abortInstruction();
+    }
+    pc_ = target;
+    inGroup0_ = false;
+    abortInstruction();
+}
+
+bool Cpu::exception(int vec, uint32_t pushPc, int extra) {
+    if (vec == kVecIllegal || vec == kVecPrivilege || vec == kVecLineA || vec == kVecLineF)
+        traceNext_ = false;
+    if (bus_.exception) {
+        uint32_t resume = pc_;
+        pc_ = pushPc;
+        ExceptionAction act = bus_.exception(bus_.ctx, *this, vec);
+        if (act == ExceptionAction::Halt) {
+            halted_ = true;
+            return false;
+        }
+        if (act == ExceptionAction::Skip) return false;
+        pc_ = resume;
+    }
+    uint16_t old = sr();
+    if (!(sr_ & 0x2000)) std::swap(r_[15], otherSp_);
+    sr_ = (sr_ | 0x2000) & ~0x8000;
+    cycles_ += extra;
+    aePc_ = pushPc;
+    uint32_t sp = r_[15] - 6;
+    r_[15] = sp;
+    Exec::wr16(*this, sp + 4, pushPc);
+    Exec::wr16(*this, sp, old);
+    Exec::wr16(*this, sp + 2, pushPc >> 16);
+    uint32_t target = Exec::rd32(*this, static_cast<uint32_t>(vec) * 4);
+    Exec::jump(*this, target, target, -1);
+    return true;
+}
+
+void Cpu::takeInterrupt(int level) {
+    stopped_ = false;
+    if (level == 7) nmiPending_ = false;
+    int vec = kVecAutovector1 + level - 1;
+    if (bus_.acknowledge) {
+        int v = bus_.acknowledge(bus_.ctx, level);
+        if (v == kSpurious) vec = kVecSpurious;
+        else if (v >= 0) vec = v & 0xFF;
+    }
+    instrPc_ = pc_;
+    uint16_t mask = static_cast<uint16_t>(level << 8);
+    traceNext_ = false;
+    if (exception(vec, pc_, 24)) sr_ = (sr_ & ~0x700) | mask;
+}
+
+void Cpu::execOne() {
+    if (tracePending_) {
+        tracePending_ = false;
+        exception(kVecTrace, pc_, 10);
+        return;
+    }
+    int mask = (sr_ >> 8) & 7;
+    if (nmiPending_ || ipl_ > mask) {
+        takeInterrupt(nmiPending_ ? 7 : ipl_);
+        return;
+    }
+    if (stopped_) return;
+    traceNext_ = (sr_ & 0x8000) != 0;
+    instrPc_ = pc_;
+    instrCycles_ = cycles_;
+    aePc_ = pc_;
+    ir_ = static_cast<uint16_t>(Exec::fetch(*this));
+    Exec::table()[ir_](*this, ir_);
+    if (traceNext_) {
+        traceNext_ = false;
+        tracePending_ = true;
+    }
+}
+
+int Cpu::run(int budget) {
+    const int64_t start = cycles_;
+    const int64_t target = start + budget;
+    std::jmp_buf buf;
+    std::jmp_buf* const saved = jmp_;
+    jmp_ = &buf;
+    setjmp(buf); // a faulting instruction lands here after its exception was processed
+    while (!halted_ && cycles_ < target) {
+        if (stopped_ && !nmiPending_ && ipl_ <= ((sr_ >> 8) & 7)) {
+            cycles_ = target;
+            break;
+        }
+        execOne();
+    }
+    jmp_ = saved;
+    return static_cast<int>(cycles_ - start);
+}
+
+int Cpu::step() {
+    const int64_t start = cycles_;
+    std::jmp_buf buf;
+    std::jmp_buf* const saved = jmp_;
+    jmp_ = &buf;
+    if (setjmp(buf) == 0 && !halted_) execOne();
+    jmp_ = saved;
+    return static_cast<int>(cycles_ - start);
+}
+
+void Cpu::reset() {
+    std::jmp_buf buf;
+    std::jmp_buf* const saved = jmp_;
+    jmp_ = &buf;
+    halted_ = false;
+    stopped_ = false;
+    inGroup0_ = false;
+    nmiPending_ = false;
+    traceNext_ = false;
+    tracePending_ = false;
+    if (!(sr_ & 0x2000)) std::swap(r_[15], otherSp_);
+    sr_ = 0x2700;
+    if (setjmp(buf) == 0) {
+        inGroup0_ = true; // a fault while reading the vectors halts the processor
+        ir_ = 0;
+        uint32_t ssp = Exec::rd32(*this, 0);
+        uint32_t pc = Exec::rd32(*this, 4);
+        inGroup0_ = false;
+        r_[15] = ssp;
+        pc_ = pc;
+        cycles_ += 24; // 40 cycles in all with the four reads
+    }
+    jmp_ = saved;
+}
+
+} // namespace m68k
