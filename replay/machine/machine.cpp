@@ -593,9 +593,11 @@ void Machine::runCpuTo(uint64_t cycle) {
         ste_.runTo(cpu.cycles());
         if (cpu.halted() && state_ != State::kFaulted) {
             if (callReturned_) {
-                if (callIsPlay_)
-                    stats_.maxPlayCycles =
-                        std::max(stats_.maxPlayCycles, cpu.cycles() - callStart_);
+                if (callIsPlay_) {
+                    const uint64_t length = cpu.cycles() - callStart_;
+                    stats_.maxPlayCycles = std::max(stats_.maxPlayCycles, length);
+                    stats_.longPlays += length > playPeriod_;
+                }
                 inCall_ = false;
                 callReturned_ = false;
                 callIsPlay_ = false;

@@ -58,6 +58,7 @@ struct Stats {
     uint64_t playCalls = 0;
     uint64_t skippedPlays = 0;  // play due while the previous one still ran
     uint64_t maxPlayCycles = 0; // longest play call, interrupts included
+    uint64_t longPlays = 0;     // play calls longer than the play period
     uint64_t initCycles = 0;
     uint64_t timerTimeouts[4] = {}; // MFP timers A-D since init returned
     bool dmaUsed = false;

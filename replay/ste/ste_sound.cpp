@@ -35,6 +35,7 @@ void SteSound::reset() {
     sampleLeft_ = sampleRight_ = 0.0f;
     used_ = false;
     microwireData_ = microwireMask_ = 0;
+    microwireStart_ = ~uint64_t{0};
     master_ = 40;
     left_ = right_ = 20;
     bass_ = treble_ = 6;
@@ -71,13 +72,13 @@ uint8_t SteSound::read(uint64_t cycle, uint32_t address) {
     case kMode:
         return mode_;
     case kMicrowireData:
-        return static_cast<uint8_t>(microwireData_ >> 8);
+        return static_cast<uint8_t>(microwireRotated(cycle, microwireData_) >> 8);
     case kMicrowireData + 1:
-        return static_cast<uint8_t>(microwireData_);
+        return static_cast<uint8_t>(microwireRotated(cycle, microwireData_));
     case kMicrowireMask:
-        return static_cast<uint8_t>(microwireMask_ >> 8);
+        return static_cast<uint8_t>(microwireRotated(cycle, microwireMask_) >> 8);
     case kMicrowireMask + 1:
-        return static_cast<uint8_t>(microwireMask_);
+        return static_cast<uint8_t>(microwireRotated(cycle, microwireMask_));
     default:
         return (off & 1) ? regs_[off] : 0;
     }
@@ -103,6 +104,7 @@ void SteSound::write(uint64_t cycle, uint32_t address, uint8_t value) {
     case kMicrowireData + 1:
         microwireData_ = static_cast<uint16_t>((microwireData_ & 0xff00) | value);
         command(microwireData_);
+        microwireStart_ = cycle;
         break;
     case kMicrowireMask:
         microwireMask_ = static_cast<uint16_t>((microwireMask_ & 0x00ff) | (value << 8));
@@ -125,6 +127,15 @@ uint16_t SteSound::readWord(uint64_t cycle, uint32_t address) {
 void SteSound::writeWord(uint64_t cycle, uint32_t address, uint16_t value) {
     write(cycle, address, static_cast<uint8_t>(value >> 8));
     write(cycle, address + 1, static_cast<uint8_t>(value));
+}
+
+// While a command shifts out (16 bits, one per microsecond) both registers read rotated; a
+// program waits for the mask to change and then to come back before it sends the next one.
+uint16_t SteSound::microwireRotated(uint64_t cycle, uint16_t value) const {
+    constexpr uint64_t kCyclesPerBit = 8;
+    if (cycle < microwireStart_ || cycle - microwireStart_ >= 16 * kCyclesPerBit) return value;
+    const unsigned k = static_cast<unsigned>((cycle - microwireStart_) / kCyclesPerBit) + 1;
+    return static_cast<uint16_t>((value << k) | (value >> (16 - k)));
 }
 
 // Shifts the data register out under the mask, most significant bit first; the LMC1992 takes

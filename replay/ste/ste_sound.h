@@ -93,6 +93,9 @@ class SteSound {
     float sampleRight_ = 0.0f;
     bool used_ = false;
 
+    uint16_t microwireRotated(uint64_t cycle, uint16_t value) const;
+
+    uint64_t microwireStart_ = ~uint64_t{0}; // cycle the last command started shifting
     uint16_t microwireData_ = 0;
     uint16_t microwireMask_ = 0;
     int master_ = 40;

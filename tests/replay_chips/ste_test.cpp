@@ -128,11 +128,15 @@ TEST(SteSound, MicrowireVolumes) {
         EXPECT_EQ(d.masterVolume(), c.master) << c.what;
         EXPECT_EQ(d.leftVolume(), c.left) << c.what;
         EXPECT_EQ(d.rightVolume(), c.right) << c.what;
-        EXPECT_EQ(d.readWord(0, 0xff8924), c.mask) << c.what;
+        EXPECT_EQ(d.readWord(1000, 0xff8924), c.mask) << c.what;
     }
     SteSound d;
     d.writeWord(0, 0xff8924, 0x07ff);
     d.writeWord(0, 0xff8922, lmc(3, 20));
+    // While the command shifts out (16 us) the mask reads rotated, then comes back.
+    EXPECT_NE(d.readWord(8, 0xff8924), 0x07ff);
+    EXPECT_NE(d.readWord(120, 0xff8924), 0x07ff);
+    EXPECT_EQ(d.readWord(128, 0xff8924), 0x07ff);
     EXPECT_NEAR(d.masterGain(), 0.01, 1e-6);
     d.writeWord(0, 0xff8922, lmc(3, 0));
     EXPECT_EQ(d.masterGain(), 0.0f);
