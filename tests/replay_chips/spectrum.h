@@ -69,6 +69,21 @@ inline double crossingFrequency(const std::vector<float>& x, size_t from, size_t
     return count > 0 ? count / (last - first) : 0.0;
 }
 
+// Frequency of the strongest line between lo and hi (in cycles per sample), refined by a
+// parabola through the peak bin and its neighbours (in dB).
+inline double peakFrequency(const std::vector<float>& x, size_t n, double lo, double hi) {
+    auto db = magnitudesDb(x, n);
+    size_t best = 0;
+    for (size_t b = 1; b + 1 < db.size(); ++b) {
+        const double f = static_cast<double>(b) / static_cast<double>(n);
+        if (f >= lo && f <= hi && (best == 0 || db[b] > db[best])) best = b;
+    }
+    if (best == 0) return 0.0;
+    const double a = db[best - 1], b = db[best], c = db[best + 1];
+    const double shift = 0.5 * (a - c) / (a - 2 * b + c);
+    return (static_cast<double>(best) + shift) / static_cast<double>(n);
+}
+
 inline double rms(const std::vector<float>& x, size_t from, size_t to) {
     double mean = 0.0;
     for (size_t i = from; i < to; ++i) mean += x[i];
