@@ -135,7 +135,7 @@ TEST(SteSound, MicrowireVolumes) {
     d.writeWord(0, 0xff8922, lmc(3, 20));
     // While the command shifts out (16 us) the mask reads rotated, then comes back.
     EXPECT_NE(d.readWord(8, 0xff8924), 0x07ff);
-    EXPECT_NE(d.readWord(120, 0xff8924), 0x07ff);
+    EXPECT_NE(d.readWord(112, 0xff8924), 0x07ff);
     EXPECT_EQ(d.readWord(128, 0xff8924), 0x07ff);
     EXPECT_NEAR(d.masterGain(), 0.01, 1e-6);
     d.writeWord(0, 0xff8922, lmc(3, 0));
