@@ -3,6 +3,7 @@
 #include "../replay_chips/spectrum.h"
 #include "ice/ice.h"
 #include "machine/machine.h"
+#include "machine/player.h"
 
 #include <gtest/gtest.h>
 
@@ -204,6 +205,28 @@ TEST(TestTunes, VolumeAndStop) {
     EXPECT_EQ(full.voiceLevel(0), 0);
     Rendered r = render(full, 0.5);
     EXPECT_LT(spectrum::rms(r.left, kRate / 4, r.left.size()), 1.0);
+}
+
+// The plain API: start, volume, levels, render and stop in the order a host uses them.
+TEST(Player, Lifecycle) {
+    LOAD_TUNE(file, "tone");
+    replay::Player p(48000);
+    EXPECT_EQ(p.outputRate(), 48000);
+    EXPECT_LT(p.start(nullptr, 0, 1), 0);
+    EXPECT_LT(p.start(file.data(), file.size(), 2), 0); // one sub-tune only
+    ASSERT_EQ(p.start(file.data(), file.size(), 1), 0);
+    p.setVolume(100);
+    std::vector<int16_t> pcm(2 * 4800);
+    p.render(pcm.data(), 4800);
+    EXPECT_EQ(p.channelLevel(0), 15);
+    EXPECT_EQ(p.channelLevel(1), 0);
+    EXPECT_EQ(p.channelLevel(3), 0);
+    EXPECT_GT(*std::max_element(pcm.begin(), pcm.end()), 1000);
+    p.stop();
+    EXPECT_EQ(p.channelLevel(0), 0);
+    ASSERT_EQ(p.start(file.data(), file.size(), 0), 0); // again, default sub-tune
+    p.render(pcm.data(), 4800);
+    EXPECT_EQ(p.channelLevel(0), 15);
 }
 
 } // namespace
