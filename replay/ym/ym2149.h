@@ -34,7 +34,7 @@ class Ym2149 {
     uint8_t reg(unsigned r) const { return r < kRegisterCount ? regs_[r] : 0xff; }
 
     // Output goes to out[0..capacity) from the next sample on; runTo(cycle) produces every
-    // sample that starts before cycle (never past capacity). produced() counts this block.
+    // sample that ends at or before cycle (never past capacity). produced() counts this block.
     void beginBlock(float* out, size_t capacity);
     void runTo(uint64_t cycle);
     size_t produced() const { return produced_; }
