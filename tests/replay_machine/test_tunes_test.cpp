@@ -168,8 +168,9 @@ TEST(TestTunes, BadFiles) {
     LOAD_TUNE(file, "tone");
     std::vector<uint8_t> wrongMagic = file;
     wrongMagic[13] = 'X';
-    std::vector<uint8_t> iceCut = replay::ice::pack(file.data(), file.size());
-    iceCut.resize(iceCut.size() - 3);
+    const std::vector<uint8_t> packed = replay::ice::pack(file.data(), file.size());
+    ASSERT_GT(packed.size(), 16u);
+    const std::vector<uint8_t> iceCut(packed.begin(), packed.end() - 3);
     std::vector<uint8_t> garbage(5000);
     for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<uint8_t>(i * 7919 >> 3);
     struct Case {
