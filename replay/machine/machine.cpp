@@ -63,9 +63,9 @@ Machine::Machine() : ram_(kRamSize), io_(0x8000) {
     cpu_ = std::make_unique<m68k::Cpu>(bus_);
     ste_.attachMemory(ram_.data(), ram_.size());
     ste_.onFrameEnd(&Machine::frameEnd, this);
-    ymBuf_.assign(kChipBlock + kChipSlack, 0.0f);
-    left_.assign(kChipBlock + kChipSlack, 0.0f);
-    right_.assign(kChipBlock + kChipSlack, 0.0f);
+    ymBuf_.assign(kChipBlock, 0.0f);
+    left_.assign(kChipBlock, 0.0f);
+    right_.assign(kChipBlock, 0.0f);
     setOutputRate(44100);
 }
 
@@ -711,7 +711,8 @@ void Machine::render(int16_t* out, size_t frames) {
 void Machine::stop() {
     if (state_ == State::kPlaying) {
         playing_ = false;
-        if (inCall_) fault(0, cpu_->pc()); // still inside a call: just cut it off
+        // A play call still running finishes first (within its budget), then exit runs.
+        while (inCall_ && state_ == State::kPlaying) produceBlock(false);
         if (state_ == State::kPlaying) {
             startCall(kTuneBase + 4, 0, exitBudget);
             while (inCall_ && state_ == State::kPlaying) produceBlock(false);

@@ -105,7 +105,6 @@ class Machine {
 
   private:
     static constexpr size_t kChipBlock = 2048;
-    static constexpr size_t kChipSlack = 64;
 
     // Bus hooks.
     static uint32_t busRead(void* ctx, uint32_t addr, int size, m68k::Fc fc);
