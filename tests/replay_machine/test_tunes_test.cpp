@@ -208,6 +208,17 @@ TEST(TestTunes, VolumeAndStop) {
     EXPECT_LT(spectrum::rms(r.left, kRate / 4, r.left.size()), 1.0);
 }
 
+// Cookie jar, 50 Hz, Super, Sversion, Setexc, Supexec, Giaccess, an unknown call and Dosound:
+// the tune itself checks the answers and says so with the voice it sounds.
+TEST(TestTunes, OperatingSystemCalls) {
+    LOAD_TUNE(file, "os");
+    Machine m;
+    auto x = play(file, 1.0, m);
+    EXPECT_EQ(m.voiceLevel(1), 0) << "a call answered wrongly";
+    EXPECT_EQ(m.voiceLevel(0), 15) << "the Dosound script did not run";
+    EXPECT_NEAR(hz(x), kYmClock / (16.0 * 284), 0.1);
+}
+
 // The plain API: start, volume, levels, render and stop in the order a host uses them.
 TEST(Player, Lifecycle) {
     LOAD_TUNE(file, "tone");
