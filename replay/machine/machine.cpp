@@ -458,13 +458,10 @@ bool Machine::handleTrap(int trap) {
     if (trap != kTrapGemdos && trap != kTrapBios && trap != kTrapXbios) return false;
     m68k::Cpu& cpu = *cpu_;
     const uint32_t sp = cpu.a(7);
-    const uint32_t oldD0 = cpu.d(0);
-    int32_t result = trap == kTrapGemdos ? gemdos(sp) : trap == kTrapBios ? bios(sp) : xbios(sp);
-    // Supexec leaves d0 alone for the routine it starts; everything else answers in d0.
-    if (!(trap == kTrapXbios && peek16(sp) == 38))
-        cpu.setD(0, static_cast<uint32_t>(result));
-    else
-        cpu.setD(0, oldD0);
+    const int32_t result = trap == kTrapGemdos ? gemdos(sp)
+                           : trap == kTrapBios ? bios(sp)
+                                               : xbios(sp);
+    cpu.setD(0, static_cast<uint32_t>(result)); // Supexec answers with d0 as it was
     return true;
 }
 

@@ -72,8 +72,6 @@ class Walker {
         return out;
     }
 
-    const uint8_t* data() const { return d_; }
-
   private:
     const uint8_t* d_;
     size_t limit_;
