@@ -1,7 +1,16 @@
 // Runs every single-instruction vector file of a folder through the 68000 core and prints a
-// per-file table: register/RAM agreement and total cycle agreement.
+// per-file table: register/RAM agreement and total cycle agreement. Each case runs twice, with
+// plain memory and through the bus hooks (which also catch writes to unlisted addresses).
 //
-//   m68k_conformance [folder] [-v N] [-f name-substring]
+//   m68k_conformance [folder] [-v N] [-t N] [-f name-substring]
+//
+// folder defaults to the shared vector set; -v prints the details of the first N failing cases,
+// -t those of the first N cases whose data accesses come on other cycles than the vectors';
+// -f runs only the files whose names contain the substring.
+//
+// A last column, for information only, gives the share of cases whose data-space bus cycles
+// (reads and writes of operands and stack frames) came in the vectors' order, at the same
+// addresses and starting on the same cycles, as seen by the bus hooks.
 //
 // Exit codes: 0 all requirements met, 1 a requirement failed, 77 folder missing (skipped).
 // Requirements: every register and RAM check passes and at least 99.5 % of the cycle counts
@@ -10,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -30,10 +40,19 @@ struct State {
     std::vector<std::pair<uint32_t, uint16_t>> ram;
 };
 
+// A data-space bus cycle: where it starts, counted from the start of the instruction.
+struct DataAccess {
+    bool write;
+    uint32_t addr;
+    uint32_t start;
+    bool operator==(const DataAccess&) const = default;
+};
+
 struct Case {
     std::string name;
     State initial, final;
     uint32_t cycles = 0;
+    std::vector<DataAccess> data; // the vectors' data reads and writes, in order
 };
 
 // Bounds-checked little-endian reader.
@@ -100,17 +119,33 @@ bool parseFile(const std::vector<uint8_t>& bytes, std::vector<Case>& out) {
         r.u32(); // transactions block size
         if (r.u32() != kTransMagic) return false;
         c.cycles = r.u32();
+        uint32_t n = r.u32();
+        uint32_t at = 0;
+        for (uint32_t k = 0; k < n && r.ok && r.pos < start + size; ++k) {
+            if (r.pos + 5 > r.size) return false;
+            uint8_t kind = bytes[r.pos++];
+            uint32_t len = r.u32();
+            if (kind != 0) {
+                uint32_t fc = r.u32(), addr = r.u32();
+                r.u32(); // data
+                r.u32(); // UDS
+                r.u32(); // LDS
+                if ((kind == 1 || kind == 2) && (fc == 1 || fc == 5))
+                    c.data.push_back({kind == 1, addr & 0xFFFFFE, at}); // the bus has no A0
+            }
+            at += len;
+        }
         r.pos = start + size;
         out.push_back(std::move(c));
     }
     return r.ok;
 }
 
-const char* const kRegNames[19] = {"D0", "D1", "D2", "D3", "D4",  "D5",  "D6", "D7", "A0", "A1",
+const char* const kRegNames[19] = {"D0", "D1", "D2", "D3", "D4", "D5",  "D6",  "D7", "A0", "A1",
                                    "A2", "A3", "A4", "A5", "A6", "USP", "SSP", "SR", "PC"};
 
 struct Totals {
-    size_t cases = 0, state = 0, cycles = 0;
+    size_t cases = 0, state = 0, cycles = 0, timing = 0;
 };
 
 class Runner {
@@ -118,16 +153,44 @@ class Runner {
     Runner() : ram_(0x1000000, 0) {}
 
     // Returns true when registers and RAM agree; `cyclesOk` tells about the cycle count.
-    bool run(const Case& t, bool& cyclesOk, bool verbose) {
+    // With `viaHooks` every access goes through the bus hooks instead of plain memory, and a
+    // write to an address the case does not list counts as a failure.
+    bool run(const Case& t, bool& cyclesOk, bool verbose, bool viaHooks) {
         for (auto& [addr, word] : t.initial.ram) {
             ram_[addr & 0xFFFFFF] = static_cast<uint8_t>(word >> 8);
             ram_[(addr + 1) & 0xFFFFFF] = static_cast<uint8_t>(word);
         }
+        writes_.clear();
+        seen_.clear();
         m68k::Bus bus;
-        bus.ram = ram_.data();
-        bus.ramLo = 0;
-        bus.ramHi = 0x1000000;
+        if (viaHooks) {
+            bus.ctx = this;
+            bus.read = [](void* ctx, uint32_t addr, int size, m68k::Fc fc) -> uint32_t {
+                auto* self = static_cast<Runner*>(ctx);
+                self->note(false, addr, fc);
+                const auto& ram = self->ram_;
+                if (size == 1) return ram[addr];
+                return uint32_t(ram[addr]) << 8 | ram[(addr + 1) & 0xFFFFFF];
+            };
+            bus.write = [](void* ctx, uint32_t addr, uint32_t value, int size, m68k::Fc fc) {
+                auto* self = static_cast<Runner*>(ctx);
+                self->note(true, addr, fc);
+                self->writes_.push_back(addr & ~1u);
+                if (size == 1) {
+                    self->ram_[addr] = static_cast<uint8_t>(value);
+                } else {
+                    self->ram_[addr] = static_cast<uint8_t>(value >> 8);
+                    self->ram_[(addr + 1) & 0xFFFFFF] = static_cast<uint8_t>(value);
+                }
+                return true;
+            };
+        } else {
+            bus.ram = ram_.data();
+            bus.ramLo = 0;
+            bus.ramHi = 0x1000000;
+        }
         m68k::Cpu cpu(bus);
+        cpu_ = &cpu;
         const uint32_t* in = t.initial.regs;
         cpu.setSr(static_cast<uint16_t>(in[17]));
         for (int i = 0; i < 8; ++i) cpu.setD(i, in[i]);
@@ -136,6 +199,15 @@ class Runner {
         cpu.setSsp(in[16]);
         cpu.setPc(in[18] - 4);
         int used = cpu.step();
+        timingOk_ = seen_ == t.data;
+        if (verbose && viaHooks && !timingOk_) {
+            std::printf("    data accesses (write, address, cycle): got");
+            for (auto& a : seen_) std::printf(" %c%06X@%u", a.write ? 'w' : 'r', a.addr, a.start);
+            std::printf("\n    want");
+            for (auto& a : t.data) std::printf(" %c%06X@%u", a.write ? 'w' : 'r', a.addr, a.start);
+            std::printf("\n");
+        }
+        cpu_ = nullptr;
 
         uint32_t got[19];
         for (int i = 0; i < 8; ++i) got[i] = cpu.d(i);
@@ -157,13 +229,22 @@ class Runner {
             }
         }
         for (auto& [addr, word] : t.final.ram) {
-            uint16_t have = static_cast<uint16_t>(ram_[addr & 0xFFFFFF] << 8 |
-                                                  ram_[(addr + 1) & 0xFFFFFF]);
+            uint16_t have =
+                static_cast<uint16_t>(ram_[addr & 0xFFFFFF] << 8 | ram_[(addr + 1) & 0xFFFFFF]);
             if (have != word) {
                 ok = false;
-                if (verbose)
-                    std::printf("    RAM %06X: got %04X want %04X\n", addr, have, word);
+                if (verbose) std::printf("    RAM %06X: got %04X want %04X\n", addr, have, word);
             }
+        }
+        for (uint32_t w : writes_) {
+            bool listed = false;
+            for (auto& e : t.final.ram) listed = listed || (e.first & 0xFFFFFF) == w;
+            if (!listed) {
+                ok = false;
+                if (verbose) std::printf("    stray write at %06X\n", w);
+            }
+            ram_[w] = 0;
+            ram_[w + 1] = 0;
         }
         cyclesOk = static_cast<uint32_t>(used) == t.cycles;
         if (verbose && !cyclesOk) std::printf("    cycles: got %d want %u\n", used, t.cycles);
@@ -178,8 +259,21 @@ class Runner {
         return ok;
     }
 
+    // After a run through the hooks: whether the data reads and writes came in the vectors'
+    // order, at the same addresses, each starting on the same cycle.
+    bool dataTimingOk() const { return timingOk_; }
+
   private:
+    void note(bool write, uint32_t addr, m68k::Fc fc) {
+        if (fc == m68k::Fc::UserData || fc == m68k::Fc::SuperData)
+            seen_.push_back({write, addr & 0xFFFFFE, static_cast<uint32_t>(cpu_->cycles())});
+    }
+
     std::vector<uint8_t> ram_;
+    m68k::Cpu* cpu_ = nullptr;
+    std::vector<DataAccess> seen_;
+    bool timingOk_ = false;
+    std::vector<uint32_t> writes_; // word addresses written through the hooks
 };
 
 bool advisory(const std::string& file) {
@@ -191,12 +285,18 @@ bool advisory(const std::string& file) {
 int main(int argc, char** argv) {
     std::string folder = INTRO_M68K_VECTORS;
     int verboseLimit = 0;
+    int timingLimit = 0;
     std::string filter;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "-v" && i + 1 < argc) verboseLimit = std::atoi(argv[++i]);
-        else if (a == "-f" && i + 1 < argc) filter = argv[++i];
-        else folder = a;
+        if (a == "-v" && i + 1 < argc)
+            verboseLimit = std::atoi(argv[++i]);
+        else if (a == "-t" && i + 1 < argc)
+            timingLimit = std::atoi(argv[++i]);
+        else if (a == "-f" && i + 1 < argc)
+            filter = argv[++i];
+        else
+            folder = a;
     }
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -221,7 +321,8 @@ int main(int argc, char** argv) {
     bool allOk = true;
     Totals sum;
     int shown = 0;
-    std::printf("%-22s %7s %16s %16s  %s\n", "file", "cases", "regs+RAM", "cycles", "verdict");
+    std::printf("%-22s %7s %16s %16s  %-8s %s\n", "file", "cases", "regs+RAM", "cycles", "verdict",
+                "data timing (information)");
     for (const auto& path : files) {
         std::ifstream in(path, std::ios::binary);
         std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
@@ -234,16 +335,26 @@ int main(int argc, char** argv) {
         }
         Totals t;
         for (const auto& c : cases) {
-            bool cyc = false;
-            bool verbose = false;
-            bool ok = runner.run(c, cyc, false);
-            if ((!ok || !cyc) && shown < verboseLimit) {
+            // Once with plain memory, once through the bus hooks: both must agree.
+            bool cyc = false, cycHooks = false;
+            bool ok = runner.run(c, cyc, false, false);
+            bool okHooks = runner.run(c, cycHooks, false, true);
+            t.timing += runner.dataTimingOk();
+            if (!runner.dataTimingOk() && timingLimit > 0) {
+                --timingLimit;
+                std::printf("  TIMING %s\n", c.name.c_str());
+                bool again = false;
+                runner.run(c, again, true, true);
+            }
+            if ((!ok || !cyc || !okHooks || !cycHooks) && shown < verboseLimit) {
+                // run the case again, printing each disagreement
                 ++shown;
                 std::printf("  FAIL %s\n", c.name.c_str());
-                bool dummy;
-                verbose = true;
-                runner.run(c, dummy, verbose);
+                bool again = false;
+                runner.run(c, again, true, !(ok && cyc));
             }
+            ok = ok && okHooks;
+            cyc = cyc && cycHooks;
             ++t.cases;
             t.state += ok;
             t.cycles += cyc;
@@ -253,14 +364,16 @@ int main(int argc, char** argv) {
         bool meets = t.state == t.cases && t.cycles * 1000 >= t.cases * 995;
         const char* verdict = meets ? "ok" : advisory(name) ? "advisory" : "FAIL";
         if (!meets && !advisory(name)) allOk = false;
-        std::printf("%-22s %7zu %8zu %6.2f%% %8zu %6.2f%%  %s\n", name.c_str(), t.cases, t.state,
-                    ps, t.cycles, pc, verdict);
+        std::printf("%-22s %7zu %8zu %6.2f%% %8zu %6.2f%%  %-8s %6.2f%%\n", name.c_str(), t.cases,
+                    t.state, ps, t.cycles, pc, verdict, t.cases ? 100.0 * t.timing / t.cases : 0.0);
         sum.cases += t.cases;
         sum.state += t.state;
         sum.cycles += t.cycles;
+        sum.timing += t.timing;
     }
-    std::printf("%-22s %7zu %8zu %6.2f%% %8zu %6.2f%%  %s\n", "total", sum.cases, sum.state,
-                sum.cases ? 100.0 * sum.state / sum.cases : 0.0, sum.cycles,
-                sum.cases ? 100.0 * sum.cycles / sum.cases : 0.0, allOk ? "PASS" : "FAIL");
+    std::printf("%-22s %7zu %8zu %6.2f%% %8zu %6.2f%%  %-8s %6.2f%%\n", "total", sum.cases,
+                sum.state, sum.cases ? 100.0 * sum.state / sum.cases : 0.0, sum.cycles,
+                sum.cases ? 100.0 * sum.cycles / sum.cases : 0.0, allOk ? "PASS" : "FAIL",
+                sum.cases ? 100.0 * sum.timing / sum.cases : 0.0);
     return allOk ? 0 : 1;
 }

@@ -5,11 +5,10 @@
 
 namespace m68k {
 
-Cpu::Cpu(const Bus& bus) : bus_(bus) {
+Cpu::Cpu(const Bus& bus) : table_(Exec::table()), bus_(bus) {
     uint32_t hi = bus_.ramHi > 0x1000000u ? 0x1000000u : bus_.ramHi;
     hi &= ~1u;
     if (bus_.ram && hi > bus_.ramLo) ramSpan_ = hi - bus_.ramLo;
-    Exec::table(); // builds the decode table on first use
 }
 
 uint16_t Cpu::sr() const {
@@ -92,6 +91,10 @@ void Cpu::group0(int vec, uint32_t addr, bool read, Fc fc) {
     Exec::wr16(*this, sp + 2, addr >> 16);
     uint32_t target = Exec::rd32(*this, static_cast<uint32_t>(vec) * 4);
     cycles_ += 6;
+    if (prefetchDue_) { // the abandoned instruction's closing prefetch is part of the 50 cycles
+        cycles_ += 4;
+        prefetchDue_ = false;
+    }
     if (target & 1) {
         halted_ = true;
         inGroup0_ = false;
@@ -102,7 +105,7 @@ void Cpu::group0(int vec, uint32_t addr, bool read, Fc fc) {
     abortInstruction();
 }
 
-bool Cpu::exception(int vec, uint32_t pushPc, int extra) {
+bool Cpu::exception(int vec, uint32_t pushPc, int before, int after) {
     if (vec == kVecIllegal || vec == kVecPrivilege || vec == kVecLineA || vec == kVecLineF)
         traceNext_ = false;
     if (bus_.exception) {
@@ -119,7 +122,7 @@ bool Cpu::exception(int vec, uint32_t pushPc, int extra) {
     uint16_t old = sr();
     if (!(sr_ & 0x2000)) std::swap(r_[15], otherSp_);
     sr_ = (sr_ | 0x2000) & ~0x8000;
-    cycles_ += extra;
+    cycles_ += before;
     aePc_ = pushPc;
     uint32_t sp = r_[15] - 6;
     r_[15] = sp;
@@ -127,6 +130,7 @@ bool Cpu::exception(int vec, uint32_t pushPc, int extra) {
     Exec::wr16(*this, sp, old);
     Exec::wr16(*this, sp + 2, pushPc >> 16);
     uint32_t target = Exec::rd32(*this, static_cast<uint32_t>(vec) * 4);
+    cycles_ += after;
     Exec::jump(*this, target, target, -1);
     return true;
 }
@@ -137,55 +141,84 @@ void Cpu::takeInterrupt(int level) {
     int vec = kVecAutovector1 + level - 1;
     if (bus_.acknowledge) {
         int v = bus_.acknowledge(bus_.ctx, level);
-        if (v == kSpurious) vec = kVecSpurious;
-        else if (v >= 0) vec = v & 0xFF;
+        if (v == kSpurious)
+            vec = kVecSpurious;
+        else if (v >= 0)
+            vec = v & 0xFF;
     }
     instrPc_ = pc_;
     uint16_t mask = static_cast<uint16_t>(level << 8);
     traceNext_ = false;
-    if (exception(vec, pc_, 24)) sr_ = (sr_ & ~0x700) | mask;
+    if (exception(vec, pc_, 14, 10))
+        sr_ = (sr_ & ~0x700) | mask;
+    else
+        cycles_ += 44; // the acknowledge happened even when the host handled the rest
 }
 
-void Cpu::execOne() {
+// Trace, interrupts and the stopped state, checked before each instruction. Returns true
+// when the slot was used (an exception was taken, or the processor waits).
+bool Cpu::serviceEvents() {
     if (tracePending_) {
         tracePending_ = false;
-        exception(kVecTrace, pc_, 10);
-        return;
+        exception(kVecTrace, pc_, 4, 10);
+        return true;
     }
-    int mask = (sr_ >> 8) & 7;
-    if (nmiPending_ || ipl_ > mask) {
+    if (nmiPending_ || ipl_ > ((sr_ >> 8) & 7)) {
         takeInterrupt(nmiPending_ ? 7 : ipl_);
-        return;
+        return true;
     }
-    if (stopped_) return;
+    return stopped_;
+}
+
+M68K_HOT void Cpu::execInstruction() {
     traceNext_ = (sr_ & 0x8000) != 0;
     instrPc_ = pc_;
     instrCycles_ = cycles_;
     aePc_ = pc_;
     ir_ = static_cast<uint16_t>(Exec::fetch(*this));
-    Exec::table()[ir_](*this, ir_);
+    // The opcode word was already in the prefetch queue: the bus cycle that refills the queue
+    // comes at the end of the instruction, so operand accesses happen on the cycles the chip
+    // has them (a fault's frame adds it back).
+    cycles_ -= 4;
+    prefetchDue_ = true;
+    table_[ir_](*this, ir_);
+    if (prefetchDue_) {
+        cycles_ += 4;
+        prefetchDue_ = false;
+    }
     if (traceNext_) {
         traceNext_ = false;
         tracePending_ = true;
     }
 }
 
+void Cpu::execOne() {
+    if (!serviceEvents()) execInstruction();
+}
+
 int Cpu::run(int budget) {
-    const int64_t start = cycles_;
-    const int64_t target = start + budget;
+    // State that must survive a fault's longjmp lives in members, not in registers.
+    runStart_ = cycles_;
+    runEnd_ = cycles_ + budget;
     std::jmp_buf buf;
-    std::jmp_buf* const saved = jmp_;
+    jmpSaved_ = jmp_;
     jmp_ = &buf;
     setjmp(buf); // a faulting instruction lands here after its exception was processed
-    while (!halted_ && cycles_ < target) {
-        if (stopped_ && !nmiPending_ && ipl_ <= ((sr_ >> 8) & 7)) {
-            cycles_ = target;
-            break;
+    while (cycles_ < runEnd_) {
+        if (halted_ | stopped_ | tracePending_ | nmiPending_ | (ipl_ > ((sr_ >> 8) & 7))) {
+            if (halted_) break;
+            if (serviceEvents()) {
+                if (stopped_) { // nothing happens until an interrupt arrives
+                    cycles_ = runEnd_;
+                    break;
+                }
+                continue;
+            }
         }
-        execOne();
+        execInstruction();
     }
-    jmp_ = saved;
-    return static_cast<int>(cycles_ - start);
+    jmp_ = jmpSaved_;
+    return static_cast<int>(cycles_ - runStart_);
 }
 
 int Cpu::step() {
@@ -208,6 +241,7 @@ void Cpu::reset() {
     nmiPending_ = false;
     traceNext_ = false;
     tracePending_ = false;
+    prefetchDue_ = false;
     if (!(sr_ & 0x2000)) std::swap(r_[15], otherSp_);
     sr_ = 0x2700;
     if (setjmp(buf) == 0) {

@@ -7,6 +7,13 @@ namespace m68k {
 
 inline constexpr uint32_t kAddrMask = 0xFFFFFF;
 
+// The bus and operand helpers sit on every instruction's path: keep them inlined.
+#if defined(__GNUC__)
+#define M68K_HOT __attribute__((always_inline)) inline
+#else
+#define M68K_HOT inline
+#endif
+
 template <int S> constexpr uint32_t sizeMask() {
     return S == 1 ? 0xFFu : S == 2 ? 0xFFFFu : 0xFFFFFFFFu;
 }
@@ -14,9 +21,12 @@ template <int S> constexpr uint32_t sizeMsb() {
     return S == 1 ? 0x80u : S == 2 ? 0x8000u : 0x80000000u;
 }
 template <int S> constexpr int32_t signExtend(uint32_t v) {
-    if constexpr (S == 1) return static_cast<int8_t>(v);
-    else if constexpr (S == 2) return static_cast<int16_t>(v);
-    else return static_cast<int32_t>(v);
+    if constexpr (S == 1)
+        return static_cast<int8_t>(v);
+    else if constexpr (S == 2)
+        return static_cast<int16_t>(v);
+    else
+        return static_cast<int32_t>(v);
 }
 
 struct Exec {
@@ -24,35 +34,37 @@ struct Exec {
     static const Handler* table();
 
     // ---- function codes
-    static Fc dataFc(const Cpu& c) { return (c.sr_ & 0x2000) ? Fc::SuperData : Fc::UserData; }
-    static Fc progFc(const Cpu& c) {
+    static M68K_HOT Fc dataFc(const Cpu& c) {
+        return (c.sr_ & 0x2000) ? Fc::SuperData : Fc::UserData;
+    }
+    static M68K_HOT Fc progFc(const Cpu& c) {
         return (c.sr_ & 0x2000) ? Fc::SuperProgram : Fc::UserProgram;
     }
 
     // ---- bus access
-    static bool inRam(const Cpu& c, uint32_t a) { return a - c.bus_.ramLo < c.ramSpan_; }
+    static M68K_HOT bool inRam(const Cpu& c, uint32_t a) { return a - c.bus_.ramLo < c.ramSpan_; }
 
-    static uint32_t rd8(Cpu& c, uint32_t addr) {
+    static M68K_HOT uint32_t rd8(Cpu& c, uint32_t addr) {
         uint32_t a = addr & kAddrMask;
         uint32_t v = inRam(c, a) ? c.bus_.ram[a] : c.slowRead(a, 1, dataFc(c));
         c.cycles_ += 4;
         return v;
     }
-    static uint32_t rd16(Cpu& c, uint32_t addr, Fc fc) {
+    static M68K_HOT uint32_t rd16(Cpu& c, uint32_t addr, Fc fc) {
         if (addr & 1) c.addressError(addr, true, fc);
         uint32_t a = addr & kAddrMask;
-        uint32_t v = inRam(c, a) ? (uint32_t(c.bus_.ram[a]) << 8 | c.bus_.ram[a + 1])
-                                 : c.slowRead(a, 2, fc);
+        uint32_t v =
+            inRam(c, a) ? (uint32_t(c.bus_.ram[a]) << 8 | c.bus_.ram[a + 1]) : c.slowRead(a, 2, fc);
         c.cycles_ += 4;
         return v;
     }
-    static uint32_t rd16(Cpu& c, uint32_t addr) { return rd16(c, addr, dataFc(c)); }
-    static uint32_t rd32(Cpu& c, uint32_t addr) {
+    static M68K_HOT uint32_t rd16(Cpu& c, uint32_t addr) { return rd16(c, addr, dataFc(c)); }
+    static M68K_HOT uint32_t rd32(Cpu& c, uint32_t addr) {
         uint32_t hi = rd16(c, addr);
         return hi << 16 | rd16(c, addr + 2);
     }
     // Operand read in program space (PC-relative modes).
-    template <int S> static uint32_t rdProg(Cpu& c, uint32_t addr) {
+    template <int S> static M68K_HOT uint32_t rdProg(Cpu& c, uint32_t addr) {
         if constexpr (S == 1) {
             uint32_t a = addr & kAddrMask;
             uint32_t v = inRam(c, a) ? c.bus_.ram[a] : c.slowRead(a, 1, progFc(c));
@@ -65,19 +77,24 @@ struct Exec {
             return hi << 16 | rd16(c, addr + 2, progFc(c));
         }
     }
-    template <int S> static uint32_t rd(Cpu& c, uint32_t addr) {
-        if constexpr (S == 1) return rd8(c, addr);
-        else if constexpr (S == 2) return rd16(c, addr);
-        else return rd32(c, addr);
+    template <int S> static M68K_HOT uint32_t rd(Cpu& c, uint32_t addr) {
+        if constexpr (S == 1)
+            return rd8(c, addr);
+        else if constexpr (S == 2)
+            return rd16(c, addr);
+        else
+            return rd32(c, addr);
     }
 
-    static void wr8(Cpu& c, uint32_t addr, uint32_t v) {
+    static M68K_HOT void wr8(Cpu& c, uint32_t addr, uint32_t v) {
         uint32_t a = addr & kAddrMask;
-        if (inRam(c, a)) c.bus_.ram[a] = static_cast<uint8_t>(v);
-        else c.slowWrite(a, v & 0xFF, 1, dataFc(c));
+        if (inRam(c, a))
+            c.bus_.ram[a] = static_cast<uint8_t>(v);
+        else
+            c.slowWrite(a, v & 0xFF, 1, dataFc(c));
         c.cycles_ += 4;
     }
-    static void wr16(Cpu& c, uint32_t addr, uint32_t v) {
+    static M68K_HOT void wr16(Cpu& c, uint32_t addr, uint32_t v) {
         if (addr & 1) c.addressError(addr, false, dataFc(c));
         uint32_t a = addr & kAddrMask;
         if (inRam(c, a)) {
@@ -88,7 +105,7 @@ struct Exec {
         }
         c.cycles_ += 4;
     }
-    static void wr32(Cpu& c, uint32_t addr, uint32_t v) {
+    static M68K_HOT void wr32(Cpu& c, uint32_t addr, uint32_t v) {
         wr16(c, addr, v >> 16);
         wr16(c, addr + 2, v);
     }
@@ -98,19 +115,31 @@ struct Exec {
         wr16(c, addr + 2, v);
         wr16(c, addr, v >> 16);
     }
-    template <int S> static void wr(Cpu& c, uint32_t addr, uint32_t v) {
-        if constexpr (S == 1) wr8(c, addr, v);
-        else if constexpr (S == 2) wr16(c, addr, v);
-        else wr32(c, addr, v);
+    template <int S> static M68K_HOT void wr(Cpu& c, uint32_t addr, uint32_t v) {
+        if constexpr (S == 1)
+            wr8(c, addr, v);
+        else if constexpr (S == 2)
+            wr16(c, addr, v);
+        else
+            wr32(c, addr, v);
     }
 
     // Instruction stream.
-    static uint32_t fetch(Cpu& c) {
+    // Read-modify-write instructions refill the prefetch queue between their read and their
+    // write: count that bus cycle now rather than at the end of the instruction.
+    static M68K_HOT void prefetchNow(Cpu& c) {
+        if (c.prefetchDue_) {
+            c.cycles_ += 4;
+            c.prefetchDue_ = false;
+        }
+    }
+
+    static M68K_HOT uint32_t fetch(Cpu& c) {
         uint32_t v = rd16(c, c.pc_, progFc(c));
         c.pc_ += 2;
         return v;
     }
-    static uint32_t fetch32(Cpu& c) {
+    static M68K_HOT uint32_t fetch32(Cpu& c) {
         uint32_t hi = fetch(c);
         return hi << 16 | fetch(c);
     }
@@ -119,21 +148,23 @@ struct Exec {
     static uint32_t& dreg(Cpu& c, int n) { return c.r_[n]; }
     static uint32_t& areg(Cpu& c, int n) { return c.r_[8 + n]; }
     template <int S> static void setDreg(Cpu& c, int n, uint32_t v) {
-        if constexpr (S == 4) c.r_[n] = v;
-        else c.r_[n] = (c.r_[n] & ~sizeMask<S>()) | (v & sizeMask<S>());
+        if constexpr (S == 4)
+            c.r_[n] = v;
+        else
+            c.r_[n] = (c.r_[n] & ~sizeMask<S>()) | (v & sizeMask<S>());
     }
 
     // ---- flags
-    template <int S> static void setNZ(Cpu& c, uint32_t r) {
+    template <int S> static M68K_HOT void setNZ(Cpu& c, uint32_t r) {
         c.nf_ = (r & sizeMsb<S>()) != 0;
         c.zf_ = (r & sizeMask<S>()) == 0;
     }
-    template <int S> static void logicFlags(Cpu& c, uint32_t r) {
+    template <int S> static M68K_HOT void logicFlags(Cpu& c, uint32_t r) {
         setNZ<S>(c, r);
         c.vf_ = 0;
         c.cf_ = 0;
     }
-    template <int S> static uint32_t add(Cpu& c, uint32_t s, uint32_t d, uint32_t x = 0) {
+    template <int S> static M68K_HOT uint32_t add(Cpu& c, uint32_t s, uint32_t d, uint32_t x = 0) {
         uint64_t wide = uint64_t(s & sizeMask<S>()) + (d & sizeMask<S>()) + x;
         uint32_t r = static_cast<uint32_t>(wide) & sizeMask<S>();
         c.cf_ = c.xf_ = (wide >> (S * 8)) & 1;
@@ -141,7 +172,7 @@ struct Exec {
         setNZ<S>(c, r);
         return r;
     }
-    template <int S> static uint32_t sub(Cpu& c, uint32_t s, uint32_t d, uint32_t x = 0) {
+    template <int S> static M68K_HOT uint32_t sub(Cpu& c, uint32_t s, uint32_t d, uint32_t x = 0) {
         uint64_t wide = uint64_t(d & sizeMask<S>()) - (s & sizeMask<S>()) - x;
         uint32_t r = static_cast<uint32_t>(wide) & sizeMask<S>();
         c.cf_ = c.xf_ = (wide >> (S * 8)) & 1;
@@ -149,7 +180,7 @@ struct Exec {
         setNZ<S>(c, r);
         return r;
     }
-    template <int S> static void cmp(Cpu& c, uint32_t s, uint32_t d) {
+    template <int S> static M68K_HOT void cmp(Cpu& c, uint32_t s, uint32_t d) {
         uint8_t x = c.xf_;
         sub<S>(c, s, d);
         c.xf_ = x;
@@ -157,28 +188,44 @@ struct Exec {
 
     static bool cond(const Cpu& c, int cc) {
         switch (cc & 15) {
-        case 0: return true;
-        case 1: return false;
-        case 2: return !c.cf_ && !c.zf_;
-        case 3: return c.cf_ || c.zf_;
-        case 4: return !c.cf_;
-        case 5: return c.cf_;
-        case 6: return !c.zf_;
-        case 7: return c.zf_;
-        case 8: return !c.vf_;
-        case 9: return c.vf_;
-        case 10: return !c.nf_;
-        case 11: return c.nf_;
-        case 12: return c.nf_ == c.vf_;
-        case 13: return c.nf_ != c.vf_;
-        case 14: return !c.zf_ && c.nf_ == c.vf_;
-        default: return c.zf_ || c.nf_ != c.vf_;
+        case 0:
+            return true;
+        case 1:
+            return false;
+        case 2:
+            return !c.cf_ && !c.zf_;
+        case 3:
+            return c.cf_ || c.zf_;
+        case 4:
+            return !c.cf_;
+        case 5:
+            return c.cf_;
+        case 6:
+            return !c.zf_;
+        case 7:
+            return c.zf_;
+        case 8:
+            return !c.vf_;
+        case 9:
+            return c.vf_;
+        case 10:
+            return !c.nf_;
+        case 11:
+            return c.nf_;
+        case 12:
+            return c.nf_ == c.vf_;
+        case 13:
+            return c.nf_ != c.vf_;
+        case 14:
+            return !c.zf_ && c.nf_ == c.vf_;
+        default:
+            return c.zf_ || c.nf_ != c.vf_;
         }
     }
 
     // ---- effective addresses
     // Brief extension word index: d8(base, Xn).
-    static uint32_t indexed(Cpu& c, uint32_t base) {
+    static M68K_HOT uint32_t indexed(Cpu& c, uint32_t base) {
         uint32_t ext = fetch(c);
         uint32_t x = c.r_[(ext >> 12) & 15];
         if (!(ext & 0x800)) x = static_cast<uint32_t>(static_cast<int16_t>(x));
@@ -190,9 +237,11 @@ struct Exec {
 
     // Address of a memory operand for modes 2, 5, 6 and 7.0-7.3 (no side effects on An);
     // sets the PC stacked by an address error on the access that follows.
-    static uint32_t controlAddr(Cpu& c, int m, int r) {
+    static M68K_HOT uint32_t controlAddr(Cpu& c, int m, int r) {
         switch (m) {
-        case 2: c.aePc_ = c.pc_; return c.r_[8 + r];
+        case 2:
+            c.aePc_ = c.pc_;
+            return c.r_[8 + r];
         case 5: {
             uint32_t a = c.r_[8 + r] + static_cast<uint32_t>(static_cast<int16_t>(fetch(c)));
             c.aePc_ = c.pc_ - 2;
@@ -230,13 +279,15 @@ struct Exec {
         }
     }
 
-    template <int S> static uint32_t immediate(Cpu& c) {
-        if constexpr (S == 4) return fetch32(c);
-        else return fetch(c) & sizeMask<S>();
+    template <int S> static M68K_HOT uint32_t immediate(Cpu& c) {
+        if constexpr (S == 4)
+            return fetch32(c);
+        else
+            return fetch(c) & sizeMask<S>();
     }
 
     // (An)+ read: a faulting long access leaves An alone; byte and word ones have stepped it.
-    template <int S> static uint32_t postIncRead(Cpu& c, int r, uint32_t stacked) {
+    template <int S> static M68K_HOT uint32_t postIncRead(Cpu& c, int r, uint32_t stacked) {
         uint32_t a = c.r_[8 + r];
         c.aePc_ = stacked;
         if constexpr (S == 4) {
@@ -257,11 +308,14 @@ struct Exec {
     }
 
     // Reads a source operand of any mode.
-    template <int S> static uint32_t readEa(Cpu& c, int m, int r) {
+    template <int S> static M68K_HOT uint32_t readEa(Cpu& c, int m, int r) {
         switch (m) {
-        case 0: return c.r_[r] & sizeMask<S>();
-        case 1: return c.r_[8 + r] & sizeMask<S>();
-        case 3: return postIncRead<S>(c, r, c.pc_);
+        case 0:
+            return c.r_[r] & sizeMask<S>();
+        case 1:
+            return c.r_[8 + r] & sizeMask<S>();
+        case 3:
+            return postIncRead<S>(c, r, c.pc_);
         case 4: {
             c.cycles_ += 2;
             uint32_t a = c.r_[8 + r] - step<S>(r);
@@ -273,15 +327,17 @@ struct Exec {
             if (r == 4) return immediate<S>(c);
             if (r >= 2) return rdProg<S>(c, controlAddr(c, m, r));
             [[fallthrough]];
-        default: return rd<S>(c, controlAddr(c, m, r));
+        default:
+            return rd<S>(c, controlAddr(c, m, r));
         }
     }
 
     // Read-modify-write operand: readRmw returns the value and leaves the address in `addr`;
     // writeRmw stores the result to the same place.
-    template <int S> static uint32_t readRmw(Cpu& c, int m, int r, uint32_t& addr) {
+    template <int S> static M68K_HOT uint32_t readRmw(Cpu& c, int m, int r, uint32_t& addr) {
         switch (m) {
-        case 0: return c.r_[r] & sizeMask<S>();
+        case 0:
+            return c.r_[r] & sizeMask<S>();
         case 3: {
             addr = c.r_[8 + r];
             c.aePc_ = c.pc_;
@@ -300,12 +356,24 @@ struct Exec {
             c.aePc_ = S == 4 ? c.pc_ : c.pc_ + 2;
             return rd<S>(c, addr);
         }
-        default: addr = controlAddr(c, m, r); return rd<S>(c, addr);
+        default:
+            addr = controlAddr(c, m, r);
+            return rd<S>(c, addr);
         }
     }
-    template <int S> static void writeRmw(Cpu& c, int m, int r, uint32_t addr, uint32_t v) {
-        if (m == 0) setDreg<S>(c, r, v);
-        else wr<S>(c, addr, v);
+    template <int S>
+    static M68K_HOT void writeRmw(Cpu& c, int m, int r, uint32_t addr, uint32_t v) {
+        if (m == 0) {
+            setDreg<S>(c, r, v);
+        } else {
+            prefetchNow(c);
+            if constexpr (S == 4) { // a read-modify-write stores the low word first
+                wr16(c, addr + 2, v);
+                wr16(c, addr, v >> 16);
+            } else {
+                wr<S>(c, addr, v);
+            }
+        }
     }
 
     // Write-only destination (CLR-like use is done through readRmw; this is for Scc-less cases)
@@ -315,7 +383,8 @@ struct Exec {
     }
     static void push32(Cpu& c, uint32_t v) {
         c.r_[15] -= 4;
-        wr32Down(c, c.r_[15], v);
+        wr16(c, c.r_[15], v >> 16);
+        wr16(c, c.r_[15] + 2, v);
     }
     static uint32_t pop16(Cpu& c) {
         uint32_t v = rd16(c, c.r_[15]);
@@ -336,7 +405,8 @@ struct Exec {
     // (negative: as counted so far).
     static void jump(Cpu& c, uint32_t target, uint32_t stackedPc, int faultCycles) {
         if (target & 1) {
-            if (faultCycles >= 0) c.cycles_ = c.instrCycles_ + faultCycles;
+            if (faultCycles >= 0)
+                c.cycles_ = c.instrCycles_ + faultCycles - (c.prefetchDue_ ? 4 : 0);
             c.aePc_ = stackedPc;
             c.addressError(target, true, progFc(c));
         }

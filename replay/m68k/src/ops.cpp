@@ -11,8 +11,10 @@ struct Ops : Exec {
     static int reg9(uint32_t op) { return (op >> 9) & 7; }
 
     template <int S, int K> static uint32_t alu(Cpu& c, uint32_t s, uint32_t d) {
-        if constexpr (K == kAdd) return add<S>(c, s, d);
-        else if constexpr (K == kSub) return sub<S>(c, s, d);
+        if constexpr (K == kAdd)
+            return add<S>(c, s, d);
+        else if constexpr (K == kSub)
+            return sub<S>(c, s, d);
         else if constexpr (K == kCmp) {
             cmp<S>(c, s, d);
             return d;
@@ -40,10 +42,18 @@ struct Ops : Exec {
         uint32_t a;
         switch (dm) {
         case 2:
-        case 3: a = c.r_[8 + dr]; break;
-        case 4: a = c.r_[8 + dr] - step<S>(dr); break;
-        case 5: a = c.r_[8 + dr] + static_cast<uint32_t>(static_cast<int16_t>(fetch(c))); break;
-        case 6: a = indexed(c, c.r_[8 + dr]); break;
+        case 3:
+            a = c.r_[8 + dr];
+            break;
+        case 4:
+            a = c.r_[8 + dr] - step<S>(dr);
+            break;
+        case 5:
+            a = c.r_[8 + dr] + static_cast<uint32_t>(static_cast<int16_t>(fetch(c)));
+            break;
+        case 6:
+            a = indexed(c, c.r_[8 + dr]);
+            break;
         default:
             if (dr == 0) {
                 a = static_cast<uint32_t>(static_cast<int16_t>(fetch(c)));
@@ -56,15 +66,25 @@ struct Ops : Exec {
         c.aePc_ = stacked;
         if (S != 1 && (a & 1)) moveWriteFault<S>(c, op, a, v);
         logicFlags<S>(c, v);
-        if (S == 4 && dm == 4) wr32Down(c, a, v);
-        else wr<S>(c, a, v);
-        if (dm == 3) c.r_[8 + dr] = a + step<S>(dr);
-        else if (dm == 4) c.r_[8 + dr] = a;
+        // Bus cycle order: towards -(An) the queue is refilled before the write; an absolute
+        // long destination after a memory source fetches its second address word after it.
+        bool lateWord = dm == 7 && dr == 1 && !(sm <= 1 || (sm == 7 && sr == 4));
+        if (dm == 4) prefetchNow(c);
+        if (lateWord) c.cycles_ -= 4;
+        if (S == 4 && dm == 4)
+            wr32Down(c, a, v);
+        else
+            wr<S>(c, a, v);
+        if (lateWord) c.cycles_ += 4;
+        if (dm == 3)
+            c.r_[8 + dr] = a + step<S>(dr);
+        else if (dm == 4)
+            c.r_[8 + dr] = a;
     }
 
     // State a MOVE leaves when its write to the odd address `a` faults, then the fault.
-    template <int S> [[noreturn]] static void moveWriteFault(Cpu& c, uint32_t op, uint32_t a,
-                                                             uint32_t v) {
+    template <int S>
+    [[noreturn]] static void moveWriteFault(Cpu& c, uint32_t op, uint32_t a, uint32_t v) {
         int sm = modeOf(op), sr = regOf(op), dm = (op >> 6) & 7, dr = reg9(op);
         if (dm == 7 && dr == 1 && !(sm <= 1 || (sm == 7 && sr == 4)))
             c.cycles_ -= 4; // the second address word is not fetched yet
@@ -115,6 +135,7 @@ struct Ops : Exec {
         int m = modeOf(op);
         uint32_t a = controlAddr(c, m, regOf(op));
         if (m == 6 || (m == 7 && regOf(op) == 3)) c.cycles_ += 2;
+        if (!(m == 7 && regOf(op) <= 1)) prefetchNow(c); // absolute: pushes come first
         c.aePc_ = c.pc_ + 2;
         push32(c, a);
     }
@@ -168,12 +189,13 @@ struct Ops : Exec {
             return;
         }
         uint32_t a = controlAddr(c, m, r);
-        if (m == 6 || (m == 7 && r == 3)) c.cycles_ += 0;
         c.aePc_ = c.pc_ + 2;
         for (int i = 0; i < 16; ++i) {
             if (!(mask & (1u << i))) continue;
-            if constexpr (S == 2) wr16(c, a, c.r_[i]);
-            else wr32(c, a, c.r_[i]);
+            if constexpr (S == 2)
+                wr16(c, a, c.r_[i]);
+            else
+                wr32(c, a, c.r_[i]);
             a += S;
         }
     }
@@ -187,8 +209,10 @@ struct Ops : Exec {
         for (int i = 0; i < 16; ++i) {
             if (!(mask & (1u << i))) continue;
             uint32_t v = rd16(c, a, fc);
-            if constexpr (S == 2) v = static_cast<uint32_t>(static_cast<int16_t>(v));
-            else v = v << 16 | rd16(c, a + 2, fc);
+            if constexpr (S == 2)
+                v = static_cast<uint32_t>(static_cast<int16_t>(v));
+            else
+                v = v << 16 | rd16(c, a + 2, fc);
             c.r_[i] = v;
             a += S;
         }
@@ -217,8 +241,10 @@ struct Ops : Exec {
         uint32_t r = alu<S, K>(c, s, c.r_[dr]);
         if constexpr (K != kCmp) setDreg<S>(c, dr, r);
         if constexpr (S == 4) {
-            if (K == kCmp) c.cycles_ += 2;
-            else c.cycles_ += (m <= 1 || (m == 7 && regOf(op) == 4)) ? 4 : 2;
+            if (K == kCmp)
+                c.cycles_ += 2;
+            else
+                c.cycles_ += (m <= 1 || (m == 7 && regOf(op) == 4)) ? 4 : 2;
         }
     }
 
@@ -272,8 +298,10 @@ struct Ops : Exec {
             c.cycles_ += 2;
         } else {
             a = K == kAdd ? a + s : a - s;
-            if (S == 2 || m <= 1 || (m == 7 && regOf(op) == 4)) c.cycles_ += 4;
-            else c.cycles_ += 2;
+            if (S == 2 || m <= 1 || (m == 7 && regOf(op) == 4))
+                c.cycles_ += 4;
+            else
+                c.cycles_ += 2;
         }
     }
 
@@ -294,13 +322,19 @@ struct Ops : Exec {
                 d = rd<S>(c, c.r_[8 + rx]);
             }
             uint32_t res = Sub ? sub<S>(c, s, d, c.xf_) : add<S>(c, s, d, c.xf_);
-            if (S == 4) wr32Down(c, c.r_[8 + rx], res);
-            else wr<S>(c, c.r_[8 + rx], res);
+            if constexpr (S == 4) { // low word, queue refill, high word
+                wr16(c, c.r_[8 + rx] + 2, res);
+                prefetchNow(c);
+                wr16(c, c.r_[8 + rx], res >> 16);
+            } else {
+                prefetchNow(c);
+                wr<S>(c, c.r_[8 + rx], res);
+            }
             if (res) z = 0;
             c.zf_ = z;
         } else {
-            uint32_t res = Sub ? sub<S>(c, c.r_[ry], c.r_[rx], c.xf_)
-                               : add<S>(c, c.r_[ry], c.r_[rx], c.xf_);
+            uint32_t res =
+                Sub ? sub<S>(c, c.r_[ry], c.r_[rx], c.xf_) : add<S>(c, c.r_[ry], c.r_[rx], c.xf_);
             setDreg<S>(c, rx, res);
             if (res) z = 0;
             c.zf_ = z;
@@ -359,8 +393,12 @@ struct Ops : Exec {
         uint32_t addr = 0;
         uint32_t d = readRmw<1>(c, m, r, addr);
         logicFlags<1>(c, d);
-        if (m != 0) c.cycles_ += 2;
-        writeRmw<1>(c, m, r, addr, d | 0x80);
+        if (m == 0) {
+            setDreg<1>(c, r, d | 0x80);
+        } else {
+            c.cycles_ += 2; // an indivisible read-modify-write cycle: the write follows at once
+            wr8(c, addr, d | 0x80);
+        }
     }
 
     static void scc(Cpu& c, uint32_t op) {
@@ -373,6 +411,7 @@ struct Ops : Exec {
         }
         uint32_t addr = 0;
         readRmw<1>(c, m, r, addr);
+        prefetchNow(c);
         wr8(c, addr, t ? 0xFF : 0);
     }
 
@@ -479,7 +518,7 @@ struct Ops : Exec {
     static void divZero(Cpu& c) {
         c.cf_ = 0;
         c.cycles_ += 4; // internal cycles before the trap
-        c.exception(kVecZeroDivide, c.pc_, 8);
+        c.exception(kVecZeroDivide, c.pc_, 2, 6);
     }
 
     static void chk(Cpu& c, uint32_t op) {
@@ -491,12 +530,12 @@ struct Ops : Exec {
         c.vf_ = 0;
         c.cf_ = 0;
         if (v > bound) {
-            c.exception(kVecChk, c.pc_, 8);
+            c.exception(kVecChk, c.pc_, 2, 6);
         } else if (v < 0) {
             // the bound comparison's 16-bit difference decides whether two more cycles pass
             uint32_t diff = static_cast<uint32_t>(v - bound) & 0xFFFF;
             if (diff == 0 || (diff & 0x8000)) c.cycles_ += 2;
-            c.exception(kVecChk, c.pc_, 8);
+            c.exception(kVecChk, c.pc_, 2, 6);
         }
     }
 
@@ -522,13 +561,9 @@ struct Ops : Exec {
         uint32_t x = c.xf_;
         uint32_t bin = d - s - x;
         uint32_t res = bin;
-        bool lowBorrow = static_cast<int>(d & 0xF) - static_cast<int>(s & 0xF) - static_cast<int>(x) < 0;
-        if (lowBorrow) res -= 6;
-        if (bin & 0x100) {
-            res -= 0x60;
-        }
-        c.cf_ = c.xf_ = ((bin & 0x100) != 0) || (lowBorrow && (res & 0x100) != 0 && (bin & 0x100) == 0 && false);
-        if (res & 0x100) c.cf_ = c.xf_ = 1;
+        if ((d & 0xF) < (s & 0xF) + x) res -= 6; // borrow out of the low digit
+        if (bin & 0x100) res -= 0x60;
+        c.cf_ = c.xf_ = ((bin | res) & 0x100) != 0;
         c.vf_ = ((bin & ~res) & 0x80) != 0;
         res &= 0xFF;
         c.nf_ = (res & 0x80) != 0;
@@ -544,7 +579,9 @@ struct Ops : Exec {
             uint32_t s = rd8(c, c.r_[8 + ry]);
             c.r_[8 + rx] -= step<1>(rx);
             uint32_t d = rd8(c, c.r_[8 + rx]);
-            wr8(c, c.r_[8 + rx], Sub ? sbcd(c, s, d) : abcd(c, s, d));
+            uint32_t res = Sub ? sbcd(c, s, d) : abcd(c, s, d);
+            prefetchNow(c);
+            wr8(c, c.r_[8 + rx], res);
         } else {
             uint32_t res = Sub ? sbcd(c, c.r_[ry] & 0xFF, c.r_[rx] & 0xFF)
                                : abcd(c, c.r_[ry] & 0xFF, c.r_[rx] & 0xFF);
@@ -582,16 +619,19 @@ struct Ops : Exec {
                 if (cnt >= static_cast<uint32_t>(n)) {
                     c.vf_ = d != 0;
                 } else {
-                    uint32_t m = static_cast<uint32_t>(((uint64_t(1) << (cnt + 1)) - 1)
-                                                       << (n - cnt - 1));
+                    uint32_t m =
+                        static_cast<uint32_t>(((uint64_t(1) << (cnt + 1)) - 1) << (n - cnt - 1));
                     c.vf_ = (d & m) != 0 && (d & m) != m;
                 }
             } else {
                 int64_t sd = signExtend<S>(d);
-                uint32_t sh = cnt > 63 ? 63 : cnt;
-                res = static_cast<uint32_t>(sd >> (sh < static_cast<uint32_t>(n) ? sh : n - 1 + 1 > 63 ? 63 : sh)) & sizeMask<S>();
-                if (cnt >= static_cast<uint32_t>(n)) res = sd < 0 ? sizeMask<S>() : 0;
-                c.cf_ = c.xf_ = cnt <= static_cast<uint32_t>(n) ? (sd >> (cnt - 1)) & 1 : (sd < 0);
+                if (cnt >= static_cast<uint32_t>(n)) {
+                    res = sd < 0 ? sizeMask<S>() : 0;
+                    c.cf_ = c.xf_ = sd < 0;
+                } else {
+                    res = static_cast<uint32_t>(sd >> cnt) & sizeMask<S>();
+                    c.cf_ = c.xf_ = (sd >> (cnt - 1)) & 1;
+                }
             }
             break;
         case 1: // logical
@@ -663,9 +703,12 @@ struct Ops : Exec {
             if constexpr (K == 0) {
                 c.cycles_ += 2;
             } else {
-                if (K == 1) d ^= bit;
-                else if (K == 2) d &= ~bit;
-                else d |= bit;
+                if (K == 1)
+                    d ^= bit;
+                else if (K == 2)
+                    d &= ~bit;
+                else
+                    d |= bit;
                 c.cycles_ += (K == 2 ? 4 : 2) + (num >= 16 ? 2 : 0);
             }
             return;
@@ -680,9 +723,13 @@ struct Ops : Exec {
             uint32_t addr = 0;
             uint32_t d = readRmw<1>(c, m, r, addr);
             c.zf_ = (d & bit) == 0;
-            if (K == 1) d ^= bit;
-            else if (K == 2) d &= ~bit;
-            else d |= bit;
+            if (K == 1)
+                d ^= bit;
+            else if (K == 2)
+                d &= ~bit;
+            else
+                d |= bit;
+            prefetchNow(c);
             wr8(c, addr, d);
         }
     }
@@ -705,11 +752,15 @@ struct Ops : Exec {
         uint32_t base = c.pc_;
         int32_t disp = static_cast<int8_t>(op);
         bool word = disp == 0;
-        if (word) disp = static_cast<int16_t>(fetch(c));
+        if (word) {
+            disp = static_cast<int16_t>(fetch(c));
+            c.cycles_ -= 4; // the word was in the prefetch queue; its refill comes last
+        }
         uint32_t target = base + static_cast<uint32_t>(disp);
         c.aePc_ = c.pc_ + 2;
+        c.cycles_ += 2;
         push32(c, c.pc_);
-        c.cycles_ += word ? 2 : 6;
+        c.cycles_ += 4;
         jump(c, target, target, 14);
     }
 
@@ -804,10 +855,10 @@ struct Ops : Exec {
         c.r_[8 + r] = v;
     }
 
-    static void trap(Cpu& c, uint32_t op) { c.exception(kVecTrap0 + (op & 15), c.pc_, 10); }
+    static void trap(Cpu& c, uint32_t op) { c.exception(kVecTrap0 + (op & 15), c.pc_, 4, 6); }
 
     static void trapv(Cpu& c, uint32_t) {
-        if (c.vf_) c.exception(kVecTrapv, c.pc_, 10);
+        if (c.vf_) c.exception(kVecTrapv, c.pc_, 4, 6);
     }
 
     static void nop(Cpu&, uint32_t) {}
@@ -828,8 +879,10 @@ struct Ops : Exec {
 
     static void moveUsp(Cpu& c, uint32_t op) {
         if (!supervisor(c)) return privilege(c);
-        if (op & 8) c.r_[8 + regOf(op)] = c.otherSp_;
-        else c.otherSp_ = c.r_[8 + regOf(op)];
+        if (op & 8)
+            c.r_[8 + regOf(op)] = c.otherSp_;
+        else
+            c.otherSp_ = c.r_[8 + regOf(op)];
     }
 
     static void moveFromSr(Cpu& c, uint32_t op) {
@@ -841,6 +894,7 @@ struct Ops : Exec {
         }
         uint32_t addr = 0;
         readRmw<2>(c, m, r, addr);
+        prefetchNow(c);
         wr16(c, addr, c.sr());
     }
 
@@ -862,20 +916,23 @@ struct Ops : Exec {
         if (Sr && !supervisor(c)) return privilege(c);
         uint32_t v = fetch(c);
         uint32_t cur = c.sr();
-        if (!Sr) v = (v & 0xFF) | 0xFF00 * (K == kAnd);
         uint32_t res = K == kOr ? (cur | v) : K == kAnd ? (cur & v) : (cur ^ v);
-        if (!Sr) res = (cur & 0xFF00) | (res & 0xFF);
+        if (!Sr) res = (cur & 0xFF00) | (res & 0xFF); // the CCR forms leave the system byte
         c.setSr(static_cast<uint16_t>(res));
         c.cycles_ += 12;
     }
 
-    static void lineA(Cpu& c, uint32_t) { c.exception(kVecLineA, c.instrPc_, 10); }
-    static void lineF(Cpu& c, uint32_t) { c.exception(kVecLineF, c.instrPc_, 10); }
+    static void lineA(Cpu& c, uint32_t) { c.exception(kVecLineA, c.instrPc_, 4, 6); }
+    static void lineF(Cpu& c, uint32_t) { c.exception(kVecLineF, c.instrPc_, 4, 6); }
     static void illegalOp(Cpu& c, uint32_t op) { illegal(c, op); }
 };
 
-void Exec::illegal(Cpu& c, uint32_t) { c.exception(kVecIllegal, c.instrPc_, 10); }
-void Exec::privilege(Cpu& c) { c.exception(kVecPrivilege, c.instrPc_, 10); }
+void Exec::illegal(Cpu& c, uint32_t) {
+    c.exception(kVecIllegal, c.instrPc_, 4, 6);
+}
+void Exec::privilege(Cpu& c) {
+    c.exception(kVecPrivilege, c.instrPc_, 4, 6);
+}
 
 // ---------------------------------------------------------------------- decoding
 namespace {
@@ -929,24 +986,34 @@ H decodeLine0(uint32_t op) {
         if (((op >> 3) & 7) == 1) {
             switch (s) {
             case 0:
-            case 2: return &Ops::movep<2>;
-            default: return &Ops::movep<4>;
+            case 2:
+                return &Ops::movep<2>;
+            default:
+                return &Ops::movep<4>;
             }
         }
         switch (s) {
-        case 0: return eaOk(op, kData) ? &Ops::bitOp<0, false> : nullptr;
-        case 1: return eaOk(op, kDataAlt) ? &Ops::bitOp<1, false> : nullptr;
-        case 2: return eaOk(op, kDataAlt) ? &Ops::bitOp<2, false> : nullptr;
-        default: return eaOk(op, kDataAlt) ? &Ops::bitOp<3, false> : nullptr;
+        case 0:
+            return eaOk(op, kData) ? &Ops::bitOp<0, false> : nullptr;
+        case 1:
+            return eaOk(op, kDataAlt) ? &Ops::bitOp<1, false> : nullptr;
+        case 2:
+            return eaOk(op, kDataAlt) ? &Ops::bitOp<2, false> : nullptr;
+        default:
+            return eaOk(op, kDataAlt) ? &Ops::bitOp<3, false> : nullptr;
         }
     }
     int kind = (op >> 9) & 7;
     if (kind == 4) {
         switch (s) {
-        case 0: return eaOk(op, kData & ~kImm) ? &Ops::bitOp<0, true> : nullptr;
-        case 1: return eaOk(op, kDataAlt) ? &Ops::bitOp<1, true> : nullptr;
-        case 2: return eaOk(op, kDataAlt) ? &Ops::bitOp<2, true> : nullptr;
-        default: return eaOk(op, kDataAlt) ? &Ops::bitOp<3, true> : nullptr;
+        case 0:
+            return eaOk(op, kData & ~kImm) ? &Ops::bitOp<0, true> : nullptr;
+        case 1:
+            return eaOk(op, kDataAlt) ? &Ops::bitOp<1, true> : nullptr;
+        case 2:
+            return eaOk(op, kDataAlt) ? &Ops::bitOp<2, true> : nullptr;
+        default:
+            return eaOk(op, kDataAlt) ? &Ops::bitOp<3, true> : nullptr;
         }
     }
     if (s == 3) return nullptr;
@@ -954,19 +1021,29 @@ H decodeLine0(uint32_t op) {
         if (s == 2) return nullptr;
         bool sr = s == 1;
         switch (kind) {
-        case 0: return sr ? &Ops::logicToSr<kOr, true> : &Ops::logicToSr<kOr, false>;
-        case 1: return sr ? &Ops::logicToSr<kAnd, true> : &Ops::logicToSr<kAnd, false>;
-        default: return sr ? &Ops::logicToSr<kEor, true> : &Ops::logicToSr<kEor, false>;
+        case 0:
+            return sr ? &Ops::logicToSr<kOr, true> : &Ops::logicToSr<kOr, false>;
+        case 1:
+            return sr ? &Ops::logicToSr<kAnd, true> : &Ops::logicToSr<kAnd, false>;
+        default:
+            return sr ? &Ops::logicToSr<kEor, true> : &Ops::logicToSr<kEor, false>;
         }
     }
     switch (kind) {
-    case 0: return eaOk(op, kDataAlt) ? aluImmFor<kOr>(s) : nullptr;
-    case 1: return eaOk(op, kDataAlt) ? aluImmFor<kAnd>(s) : nullptr;
-    case 2: return eaOk(op, kDataAlt) ? aluImmFor<kSub>(s) : nullptr;
-    case 3: return eaOk(op, kDataAlt) ? aluImmFor<kAdd>(s) : nullptr;
-    case 5: return eaOk(op, kDataAlt) ? aluImmFor<kEor>(s) : nullptr;
-    case 6: return eaOk(op, kDataAlt) ? aluImmFor<kCmp>(s) : nullptr;
-    default: return nullptr;
+    case 0:
+        return eaOk(op, kDataAlt) ? aluImmFor<kOr>(s) : nullptr;
+    case 1:
+        return eaOk(op, kDataAlt) ? aluImmFor<kAnd>(s) : nullptr;
+    case 2:
+        return eaOk(op, kDataAlt) ? aluImmFor<kSub>(s) : nullptr;
+    case 3:
+        return eaOk(op, kDataAlt) ? aluImmFor<kAdd>(s) : nullptr;
+    case 5:
+        return eaOk(op, kDataAlt) ? aluImmFor<kEor>(s) : nullptr;
+    case 6:
+        return eaOk(op, kDataAlt) ? aluImmFor<kCmp>(s) : nullptr;
+    default:
+        return nullptr;
     }
 }
 
@@ -1005,7 +1082,8 @@ H decodeLine4(uint32_t op) {
     case 0x8: {
         int m = (op >> 3) & 7;
         switch (s) {
-        case 0: return eaOk(op, kDataAlt) ? &Ops::nbcd : nullptr;
+        case 0:
+            return eaOk(op, kDataAlt) ? &Ops::nbcd : nullptr;
         case 1:
             if (m == 0) return &Ops::swap;
             return eaOk(op, kControl) ? &Ops::pea : nullptr;
@@ -1033,28 +1111,41 @@ H decodeLine4(uint32_t op) {
             int sub = (op >> 3) & 7;
             switch (sub) {
             case 0:
-            case 1: return &Ops::trap;
-            case 2: return &Ops::link;
-            case 3: return &Ops::unlk;
+            case 1:
+                return &Ops::trap;
+            case 2:
+                return &Ops::link;
+            case 3:
+                return &Ops::unlk;
             case 4:
-            case 5: return &Ops::moveUsp;
+            case 5:
+                return &Ops::moveUsp;
             default:
                 switch (op & 0xFFFF) {
-                case 0x4E70: return &Ops::reset;
-                case 0x4E71: return &Ops::nop;
-                case 0x4E72: return &Ops::stop;
-                case 0x4E73: return &Ops::rte;
-                case 0x4E75: return &Ops::rts;
-                case 0x4E76: return &Ops::trapv;
-                case 0x4E77: return &Ops::rtr;
-                default: return nullptr;
+                case 0x4E70:
+                    return &Ops::reset;
+                case 0x4E71:
+                    return &Ops::nop;
+                case 0x4E72:
+                    return &Ops::stop;
+                case 0x4E73:
+                    return &Ops::rte;
+                case 0x4E75:
+                    return &Ops::rts;
+                case 0x4E76:
+                    return &Ops::trapv;
+                case 0x4E77:
+                    return &Ops::rtr;
+                default:
+                    return nullptr;
                 }
             }
         }
         if (s == 2) return eaOk(op, kControl) ? &Ops::jsr : nullptr;
         if (s == 3) return eaOk(op, kControl) ? &Ops::jmp : nullptr;
         return nullptr;
-    default: return nullptr;
+    default:
+        return nullptr;
     }
 }
 
@@ -1113,8 +1204,13 @@ H decodeArith(uint32_t op) {
             return sub ? aluToRegFor<kSub>(s) : aluToRegFor<kAdd>(s);
         }
         if (m <= 1) {
-            if (sub) return s == 0 ? &Ops::addx<1, true> : s == 1 ? &Ops::addx<2, true> : &Ops::addx<4, true>;
-            return s == 0 ? &Ops::addx<1, false> : s == 1 ? &Ops::addx<2, false> : &Ops::addx<4, false>;
+            if (sub)
+                return s == 0   ? &Ops::addx<1, true>
+                       : s == 1 ? &Ops::addx<2, true>
+                                : &Ops::addx<4, true>;
+            return s == 0   ? &Ops::addx<1, false>
+                   : s == 1 ? &Ops::addx<2, false>
+                            : &Ops::addx<4, false>;
         }
         if (!eaOk(op, kMemAlt)) return nullptr;
         return sub ? aluToEaFor<kSub>(s) : aluToEaFor<kAdd>(s);
@@ -1133,18 +1229,28 @@ H decodeLineE(uint32_t op) {
 
 H decode(uint32_t op) {
     switch (op >> 12) {
-    case 0x0: return decodeLine0(op);
+    case 0x0:
+        return decodeLine0(op);
     case 0x1:
     case 0x2:
-    case 0x3: return decodeMove(op);
-    case 0x4: return decodeLine4(op);
-    case 0x5: return decodeLine5(op);
-    case 0x6: return ((op >> 8) & 15) == 1 ? &Ops::bsr : &Ops::bcc;
-    case 0x7: return (op & 0x100) ? nullptr : &Ops::moveq;
-    case 0xA: return &Ops::lineA;
-    case 0xE: return decodeLineE(op);
-    case 0xF: return &Ops::lineF;
-    default: return decodeArith(op);
+    case 0x3:
+        return decodeMove(op);
+    case 0x4:
+        return decodeLine4(op);
+    case 0x5:
+        return decodeLine5(op);
+    case 0x6:
+        return ((op >> 8) & 15) == 1 ? &Ops::bsr : &Ops::bcc;
+    case 0x7:
+        return (op & 0x100) ? nullptr : &Ops::moveq;
+    case 0xA:
+        return &Ops::lineA;
+    case 0xE:
+        return decodeLineE(op);
+    case 0xF:
+        return &Ops::lineF;
+    default:
+        return decodeArith(op);
     }
 }
 

@@ -16,12 +16,27 @@
 // bus access adds its 4 cycles as it happens, so a device hook that reads it sees the cycle on
 // which its access starts.
 //
+// Accesses outside plain memory reach the hooks as bytes or words; a long access is two word
+// accesses (high word first, except stores towards lower addresses, which go low word first).
+// Group-0 faults (bus error from a hook, address error on an odd word access) stack the 68000's
+// seven-word frame; a fault while stacking one halts the processor, as the chip does.
+//
+// Interrupts are level sensitive like the chip's IPL pins: a device keeps its level asserted
+// until it is served (typically it drops it in `acknowledge`). Level 7 is edge triggered.
+//
+// One Cpu is not thread safe, but any number of them may run on different threads. Hooks must
+// not call run() or step() of the Cpu that called them.
+//
 // Usage:
 //   m68k::Bus bus{...};
 //   m68k::Cpu cpu(bus);
 //   cpu.reset();            // supervisor mode, IPL mask 7, SSP from address 0, PC from address 4
 //   cpu.run(160256);        // executes whole instructions until at least that many cycles passed
 //   cpu.setIpl(4);          // interrupt request level input, sampled between instructions
+//
+// Calling a 68000 routine from the host (an init or play entry): push a return address that
+// points at a line-F word, set the PC to the routine and run; the exception hook sees vector
+// kVecLineF at that address, answers Halt, and the host clears the state with setHalted(false).
 #pragma once
 
 #include <csetjmp>
@@ -59,9 +74,9 @@ enum Vector : int {
 
 // What the host's exception hook asks the core to do.
 enum class ExceptionAction {
-    Take,  // process the exception normally
-    Skip,  // the host dealt with it: continue with the next instruction (PC as stacked)
-    Halt,  // stop the processor; run() returns and halted() is true until reset()
+    Take, // process the exception normally
+    Skip, // the host dealt with it: continue with the next instruction (PC as stacked)
+    Halt, // stop the processor; run() returns and halted() is true until reset()
 };
 
 // Value a read hook returns to signal a bus error.
@@ -91,7 +106,10 @@ struct Bus {
     // The RESET instruction asserts the reset line for the devices.
     void (*resetDevices)(void* ctx) = nullptr;
     // Called before any exception is processed (vector number as above; interrupts pass their
-    // vector). At that point pc() is the PC that would be stacked. Null: always Take.
+    // vector). At that point pc() is the PC that would be stacked: for TRAP #n the instruction
+    // after it, for illegal and privileged instructions the instruction itself. Skip continues
+    // at pc() as the hook leaves it (for a bus or address error the faulting instruction is
+    // abandoned). Null: always Take.
     ExceptionAction (*exception)(void* ctx, Cpu& cpu, int vector) = nullptr;
 };
 
@@ -104,8 +122,10 @@ class Cpu {
     void reset();
 
     // Executes whole instructions (and exceptions) until at least `cycles` cycles have passed,
-    // or the processor is stopped or halted. Returns the cycles used. A stopped processor
-    // consumes the whole budget waiting for an interrupt; a halted one returns at once.
+    // or the processor is halted. Returns the cycles used, which may pass the budget by the
+    // rest of the last instruction (carry the difference into the next call). A stopped
+    // processor consumes the whole budget waiting for an interrupt; a halted one returns at
+    // once.
     int run(int cycles);
     // Executes exactly one instruction (or the pending exception/interrupt); returns its cycles.
     int step();
@@ -139,18 +159,23 @@ class Cpu {
     // Leaves the stopped state without an interrupt (for hosts that call routines directly).
     void setStopped(bool s) { stopped_ = s; }
 
-    // The opcode of the instruction being executed (valid inside hooks).
+    // The opcode and address of the instruction being executed (valid inside hooks).
     uint16_t opcode() const { return ir_; }
+    uint32_t instructionPc() const { return instrPc_; }
 
   private:
     friend struct Exec;
     friend struct Ops;
 
     void execOne();
+    bool serviceEvents();
+    void execInstruction();
     void takeInterrupt(int level);
     // Processes exception `vec` with `pushPc` as the stacked PC. Returns false if the host
     // skipped it.
-    bool exception(int vec, uint32_t pushPc, int cost);
+    // `before` and `after` are the internal cycles ahead of the stacking and after the vector
+    // fetch.
+    bool exception(int vec, uint32_t pushPc, int before, int after);
     [[noreturn]] void addressError(uint32_t addr, bool read, Fc fc);
     [[noreturn]] void busError(uint32_t addr, bool read, Fc fc);
     [[noreturn]] void group0(int vec, uint32_t addr, bool read, Fc fc);
@@ -159,6 +184,8 @@ class Cpu {
     uint32_t slowRead(uint32_t addr, int size, Fc fc);
     void slowWrite(uint32_t addr, uint32_t v, int size, Fc fc);
 
+    using Handler = void (*)(Cpu&, uint32_t);
+    const Handler* table_; // opcode decode table, shared by all instances
     Bus bus_;
     uint32_t ramSpan_ = 0; // ramHi - ramLo, or 0 without plain memory
     uint32_t r_[16] = {};
@@ -176,9 +203,13 @@ class Cpu {
     bool stopped_ = false;
     bool halted_ = false;
     bool inGroup0_ = false;
+    bool prefetchDue_ = false;  // the current instruction's closing prefetch is still to come
     bool traceNext_ = false;    // T was set when the current instruction started
     bool tracePending_ = false; // trace exception due before the next instruction
     std::jmp_buf* jmp_ = nullptr;
+    std::jmp_buf* jmpSaved_ = nullptr;
+    int64_t runStart_ = 0;
+    int64_t runEnd_ = 0;
 };
 
 } // namespace m68k
