@@ -156,7 +156,6 @@ size_t FractionalResampler::process(const float* in, size_t n, float* out) {
 
 bool Decimator::configure(int outputRate, size_t maxInputBlock) {
     if (outputRate < 32000 || outputRate > 62000) return false;
-    outputRate_ = outputRate;
     stage1_.configure(23, 90.0, maxInputBlock);
     stage2_.configure(47, 90.0, maxInputBlock / 2 + 2);
     stage3_.configure(kChipRate / 4.0, outputRate, maxInputBlock / 4 + 4);

@@ -62,7 +62,6 @@ class Decimator {
     size_t process(const float* in, size_t n, float* out);
     // Upper bound of the outputs of one process() call with n inputs.
     size_t maxOutput(size_t n) const { return stage3_.maxOutput(n / 4 + 2); }
-    int outputRate() const { return outputRate_; }
 
   private:
     HalfBandDecimator stage1_;
@@ -70,7 +69,6 @@ class Decimator {
     FractionalResampler stage3_;
     std::vector<float> mid1_;
     std::vector<float> mid2_;
-    int outputRate_ = 0;
 };
 
 // Left and right chains. While both inputs carry the same signal (the YM alone) only the left
@@ -83,7 +81,6 @@ class StereoDecimator {
     size_t process(const float* left, const float* right, size_t n, bool stereo, float* outLeft,
                    float* outRight);
     size_t maxOutput(size_t n) const { return left_.maxOutput(n); }
-    int outputRate() const { return left_.outputRate(); }
 
   private:
     Decimator left_;

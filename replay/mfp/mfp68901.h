@@ -101,8 +101,6 @@ class Mfp68901 {
 
     // Times timer t has run out since reset (for statistics and tests).
     uint64_t timeouts(int t) const { return timers_[t].timeouts; }
-    // Prescaler of a running delay-mode timer, 0 when stopped or counting events.
-    uint32_t prescaler(int t) const { return timers_[t].prescale; }
 
   private:
     struct TimerState {

@@ -27,7 +27,6 @@ class Ym2149 {
 
     // Bus side: $FF8800 selects (write) or reads the selected register; $FF8802 writes it.
     void select(uint8_t reg) { selected_ = reg; }
-    uint8_t selected() const { return selected_; }
     uint8_t readSelected() const;
     void writeSelected(uint64_t cycle, uint8_t value) { writeRegister(cycle, selected_, value); }
     void writeRegister(uint64_t cycle, unsigned reg, uint8_t value);
@@ -38,8 +37,6 @@ class Ym2149 {
     void beginBlock(float* out, size_t capacity);
     void runTo(uint64_t cycle);
     size_t produced() const { return produced_; }
-    // Number of samples produced since reset (the chip's own clock).
-    uint64_t sampleClock() const { return sampleClock_; }
 
     // Current level of a voice, 0..15: its fixed volume, or the envelope's level when the
     // voice follows the envelope. The tone and noise state do not matter here.
