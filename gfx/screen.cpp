@@ -138,16 +138,18 @@ int32_t flipBuffers() {
     endDrawing();
     if (!st.screen.open || !be()) return 0;
     auto* b = be();
-    if (st.screen.full)
-        while (b->pollEvent() != 0) {
-        }
+    // A full screen takes every pending message here; a windowed one leaves them to the program.
+    auto dispatchMessages = [&] {
+        if (st.screen.full)
+            while (b->pollEvent() != 0) {
+            }
+    };
+    dispatchMessages();
     if (!b->screenAvailable()) {
         // A lost full screen: wait a little for it to come back, else return unpaced.
         for (int i = 0; i < 32 && !b->screenAvailable(); ++i) {
             b->sleepMs(1);
-            if (st.screen.full)
-                while (b->pollEvent() != 0) {
-                }
+            dispatchMessages();
         }
         if (!b->screenAvailable()) return 1;
     }
