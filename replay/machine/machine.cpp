@@ -554,19 +554,26 @@ void Machine::runCpuTo(uint64_t cycle) {
             vblHost();
         }
         if (playing_ && now >= nextPlay_) {
+            // Like a timer's interrupt, one play request stays pending while a call still runs
+            // and is served as soon as it returns; a request due while one already waits is
+            // lost.
+            if (playDue_) {
+                ++stats_.skippedPlays;
+            } else {
+                playDue_ = true;
+                playDueSince_ = nextPlay_;
+            }
+            ++playCount_;
+            nextPlay_ =
+                playStart_ + mulDiv(playCount_, kCpuClock, static_cast<uint64_t>(header_.rate));
+        }
+        if (playing_ && playDue_) {
             if (idle()) {
+                playDue_ = false;
                 ++stats_.playCalls;
                 callIsPlay_ = true;
                 startCall(kTuneBase + 8, 0, playBudget);
-                ++playCount_;
-                nextPlay_ =
-                    playStart_ + mulDiv(playCount_, kCpuClock, static_cast<uint64_t>(header_.rate));
-            } else if (inCall_) {
-                ++stats_.skippedPlays;
-                ++playCount_;
-                nextPlay_ =
-                    playStart_ + mulDiv(playCount_, kCpuClock, static_cast<uint64_t>(header_.rate));
-            } else if (now - nextPlay_ > playBudget) {
+            } else if (!inCall_ && now - playDueSince_ > playBudget) {
                 stats_.timedOut = true; // stuck in an interrupt handler
                 fault(0, cpu.pc());
                 break;
@@ -579,10 +586,10 @@ void Machine::runCpuTo(uint64_t cycle) {
         }
         updateIpl();
         uint64_t limit = std::min({cycle, nextVbl_, mfp_.nextEventCycle(), ste_.nextEventCycle()});
-        if (playing_) {
-            // Waiting for the idle loop: look again soon.
-            limit = std::min(limit, now >= nextPlay_ ? now + 64 : nextPlay_);
-        }
+        if (playing_) limit = std::min(limit, nextPlay_);
+        // A pending call waits for the idle loop: look again soon (a running call's return
+        // stops the CPU by itself).
+        if (playDue_ && !inCall_) limit = std::min(limit, now + 64);
         if (inCall_) limit = std::min(limit, callDeadline_ + 1);
         if (limit <= now) limit = now + 1;
         cpu.run(static_cast<int>(std::min<uint64_t>(limit - now, 1u << 24)));
@@ -641,6 +648,7 @@ void Machine::produceBlock(bool keep) {
 int Machine::load(const uint8_t* data, size_t size, int subtune) {
     state_ = State::kEmpty;
     playing_ = false;
+    playDue_ = false;
     inCall_ = false;
     stats_ = Stats{};
     if (data == nullptr || size == 0) return kErrNoData;
@@ -683,6 +691,7 @@ int Machine::load(const uint8_t* data, size_t size, int subtune) {
     playStart_ = cpu_->cycles();
     playCount_ = 0;
     nextPlay_ = playStart_;
+    playDue_ = false;
     for (int t = 0; t < 4; ++t) timerBase_[t] = mfp_.timeouts(t);
     return kOk;
 }
@@ -708,6 +717,7 @@ void Machine::render(int16_t* out, size_t frames) {
 void Machine::stop() {
     if (state_ == State::kPlaying) {
         playing_ = false;
+        playDue_ = false;
         // A play call still running finishes first (within its budget), then exit runs.
         while (inCall_ && state_ == State::kPlaying) produceBlock(false);
         if (state_ == State::kPlaying) {
