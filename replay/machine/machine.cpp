@@ -139,12 +139,18 @@ void Machine::ioWrite(uint32_t addr, uint8_t value) {
     }
     if (addr >= ste::kBase && addr < ste::kEnd) {
         ste_.write(now, addr, value);
+        if (addr < ste::kBase + 0x22) cpu_->endRun(); // DMA control, frame or mode
         return;
     }
     if (addr >= 0xfffa00 && addr < 0xfffa40) {
         if (addr & 1) {
-            mfp_.write(now, (addr - 0xfffa01) / 2, value);
+            const unsigned reg = (addr - 0xfffa01) / 2;
+            mfp_.write(now, reg, value);
             updateIpl();
+            // Enables and timer settings move the next timer event: the CPU's slice ends here
+            // so that it is taken on its cycle.
+            if (reg == mfp::kIera || reg == mfp::kIerb || (reg >= mfp::kTacr && reg <= mfp::kTddr))
+                cpu_->endRun();
         }
         return;
     }
@@ -457,6 +463,7 @@ int32_t Machine::xbios(uint32_t sp) {
 bool Machine::handleTrap(int trap) {
     if (trap != kTrapGemdos && trap != kTrapBios && trap != kTrapXbios) return false;
     m68k::Cpu& cpu = *cpu_;
+    cpu.endRun(); // the OS may have set timers
     const uint32_t sp = cpu.a(7);
     const int32_t result = trap == kTrapGemdos ? gemdos(sp)
                            : trap == kTrapBios ? bios(sp)
@@ -585,7 +592,11 @@ void Machine::runCpuTo(uint64_t cycle) {
             break;
         }
         updateIpl();
-        uint64_t limit = std::min({cycle, nextVbl_, mfp_.nextEventCycle(), ste_.nextEventCycle()});
+        uint64_t limit = std::min({cycle, nextVbl_, mfp_.nextEventCycle()});
+        // DMA frame ends pulse timer A's input and GPIP 7; they only need their own slice when
+        // the MFP counts or interrupts on them (a tune playing one-sample frames ends one every
+        // 160 cycles).
+        if (mfp_.observesPulses(7)) limit = std::min(limit, ste_.nextEventCycle());
         if (playing_) limit = std::min(limit, nextPlay_);
         // A pending call waits for the idle loop: look again soon (a running call's return
         // stops the CPU by itself).
