@@ -1,6 +1,9 @@
 // Instruction handlers and the opcode decode table of the 68000 interpreter.
 #include "cpu_internal.h"
 
+#include <array>
+#include <utility>
+
 namespace m68k {
 
 enum AluKind { kAdd, kSub, kAnd, kOr, kEor, kCmp };
@@ -26,8 +29,10 @@ struct Ops : Exec {
     }
 
     // ------------------------------------------------------------------ data movement
-    template <int S> static void move(Cpu& c, uint32_t op) {
-        int sm = modeOf(op), sr = regOf(op), dm = (op >> 6) & 7, dr = reg9(op);
+    // Specialised per source and destination mode: the addressing switches fold away.
+    template <int S, int SM, int DM> static void move(Cpu& c, uint32_t op) {
+        constexpr int sm = SM, dm = DM;
+        int sr = regOf(op), dr = reg9(op);
         uint32_t v = readEa<S>(c, sm, sr);
         if (dm == 1) {
             c.r_[8 + dr] = S == 2 ? static_cast<uint32_t>(static_cast<int16_t>(v)) : v;
@@ -1047,16 +1052,25 @@ H decodeLine0(uint32_t op) {
     }
 }
 
+template <int S, int... M> constexpr std::array<H, 64> moveTable(std::integer_sequence<int, M...>) {
+    return {&Ops::move<S, (M & 7), (M / 8)>...};
+}
+
+template <int S> H moveFor(uint32_t op) {
+    static constexpr std::array<H, 64> kTable = moveTable<S>(std::make_integer_sequence<int, 64>{});
+    return kTable[(op >> 3 & 7) | ((op >> 6 & 7) << 3)];
+}
+
 H decodeMove(uint32_t op) {
     int line = op >> 12;
     int dm = (op >> 6) & 7, dr = (op >> 9) & 7;
     uint32_t dest = static_cast<uint32_t>(dm << 3 | dr);
     if (line == 1) {
         if (!eaOk(op, kData) || dm == 1 || !eaOk(dest, kDataAlt)) return nullptr;
-        return &Ops::move<1>;
+        return moveFor<1>(op);
     }
     if (!eaOk(op, kAll) || !eaOk(dest, kAlt)) return nullptr;
-    return line == 2 ? &Ops::move<4> : &Ops::move<2>;
+    return line == 2 ? moveFor<4>(op) : moveFor<2>(op);
 }
 
 H decodeLine4(uint32_t op) {
