@@ -129,8 +129,8 @@ struct Ops : Exec {
         logicFlags<4>(c, v);
     }
 
-    static void lea(Cpu& c, uint32_t op) {
-        int m = modeOf(op);
+    template <int M> static void lea(Cpu& c, uint32_t op) {
+        constexpr int m = M;
         uint32_t a = controlAddr(c, m, regOf(op));
         if (m == 6 || (m == 7 && regOf(op) == 3)) c.cycles_ += 2;
         c.r_[8 + reg9(op)] = a;
@@ -393,8 +393,8 @@ struct Ops : Exec {
         if (S == 4 && m == 0) c.cycles_ += 2;
     }
 
-    template <int S> static void tst(Cpu& c, uint32_t op) {
-        logicFlags<S>(c, readEa<S>(c, modeOf(op), regOf(op)));
+    template <int S, int M> static void tst(Cpu& c, uint32_t op) {
+        logicFlags<S>(c, readEa<S>(c, M, regOf(op)));
     }
 
     static void tas(Cpu& c, uint32_t op) {
@@ -701,9 +701,10 @@ struct Ops : Exec {
 
     // ------------------------------------------------------------------ bit operations
     // K: 0 BTST, 1 BCHG, 2 BCLR, 3 BSET
-    template <int K, bool Imm> static void bitOp(Cpu& c, uint32_t op) {
+    template <int K, bool Imm, int M> static void bitOp(Cpu& c, uint32_t op) {
         uint32_t num = Imm ? fetch(c) & 0xFF : c.r_[reg9(op)];
-        int m = modeOf(op), r = regOf(op);
+        constexpr int m = M;
+        int r = regOf(op);
         if (m == 0) {
             num &= 31;
             uint32_t bit = 1u << num;
@@ -993,6 +994,15 @@ struct UnaryF {
 struct AddqF {
     template <int S, int K, int M> static constexpr H get() { return &Ops::addq<S, K != 0, M>; }
 };
+struct TstF {
+    template <int S, int K, int M> static constexpr H get() { return &Ops::tst<S, M>; }
+};
+struct LeaF {
+    template <int S, int K, int M> static constexpr H get() { return &Ops::lea<M>; }
+};
+struct BitOpF { // S is the operation, K whether the bit number is immediate
+    template <int S, int K, int M> static constexpr H get() { return &Ops::bitOp<S, K != 0, M>; }
+};
 struct AddaF {
     template <int S, int K, int M> static constexpr H get() { return &Ops::adda<S, K, M>; }
 };
@@ -1039,26 +1049,26 @@ H decodeLine0(uint32_t op) {
         }
         switch (s) {
         case 0:
-            return eaOk(op, kData) ? &Ops::bitOp<0, false> : nullptr;
+            return eaOk(op, kData) ? byMode<BitOpF, 0, 0>(op) : nullptr;
         case 1:
-            return eaOk(op, kDataAlt) ? &Ops::bitOp<1, false> : nullptr;
+            return eaOk(op, kDataAlt) ? byMode<BitOpF, 1, 0>(op) : nullptr;
         case 2:
-            return eaOk(op, kDataAlt) ? &Ops::bitOp<2, false> : nullptr;
+            return eaOk(op, kDataAlt) ? byMode<BitOpF, 2, 0>(op) : nullptr;
         default:
-            return eaOk(op, kDataAlt) ? &Ops::bitOp<3, false> : nullptr;
+            return eaOk(op, kDataAlt) ? byMode<BitOpF, 3, 0>(op) : nullptr;
         }
     }
     int kind = (op >> 9) & 7;
     if (kind == 4) {
         switch (s) {
         case 0:
-            return eaOk(op, kData & ~kImm) ? &Ops::bitOp<0, true> : nullptr;
+            return eaOk(op, kData & ~kImm) ? byMode<BitOpF, 0, 1>(op) : nullptr;
         case 1:
-            return eaOk(op, kDataAlt) ? &Ops::bitOp<1, true> : nullptr;
+            return eaOk(op, kDataAlt) ? byMode<BitOpF, 1, 1>(op) : nullptr;
         case 2:
-            return eaOk(op, kDataAlt) ? &Ops::bitOp<2, true> : nullptr;
+            return eaOk(op, kDataAlt) ? byMode<BitOpF, 2, 1>(op) : nullptr;
         default:
-            return eaOk(op, kDataAlt) ? &Ops::bitOp<3, true> : nullptr;
+            return eaOk(op, kDataAlt) ? byMode<BitOpF, 3, 1>(op) : nullptr;
         }
     }
     if (s == 3) return nullptr;
@@ -1117,7 +1127,7 @@ H decodeLine4(uint32_t op) {
     int s = (op >> 6) & 3;
     if (op & 0x100) {
         if (s == 2) return eaOk(op, kData) ? &Ops::chk : nullptr;
-        if (s == 3) return eaOk(op, kControl) ? &Ops::lea : nullptr;
+        if (s == 3) return eaOk(op, kControl) ? byMode<LeaF, 0, 0>(op) : nullptr;
         return nullptr;
     }
     switch ((op >> 8) & 15) {
@@ -1154,8 +1164,7 @@ H decodeLine4(uint32_t op) {
     case 0xA:
         if (op == 0x4AFC) return nullptr;
         if (s == 3) return eaOk(op, kDataAlt) ? &Ops::tas : nullptr;
-        if (s == 0) return eaOk(op, kDataAlt) ? &Ops::tst<1> : nullptr;
-        return eaOk(op, kDataAlt) ? (s == 1 ? &Ops::tst<2> : &Ops::tst<4>) : nullptr;
+        return eaOk(op, kDataAlt) ? bySize<TstF, 0>(s, op) : nullptr;
     case 0xC:
         if (s == 2) return eaOk(op, kControl | kPost) ? &Ops::movemToReg<2> : nullptr;
         if (s == 3) return eaOk(op, kControl | kPost) ? &Ops::movemToReg<4> : nullptr;
