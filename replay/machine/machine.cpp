@@ -228,6 +228,7 @@ m68k::ExceptionAction Machine::busException(void* ctx, m68k::Cpu& cpu, int vecto
 
 void Machine::frameEnd(void* ctx, uint64_t cycle) {
     auto* m = static_cast<Machine*>(ctx);
+    if (!m->mfp_.observesPulses(7)) return; // neither counted nor an interrupt: nothing to do
     m->mfp_.timerAInput(cycle);
     m->mfp_.gpipPulse(cycle, 7);
     m->updateIpl();
