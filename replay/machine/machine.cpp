@@ -139,12 +139,18 @@ void Machine::ioWrite(uint32_t addr, uint8_t value) {
     }
     if (addr >= ste::kBase && addr < ste::kEnd) {
         ste_.write(now, addr, value);
+        if (addr < ste::kBase + 0x22) cpu_->endRun(); // DMA control, frame or mode
         return;
     }
     if (addr >= 0xfffa00 && addr < 0xfffa40) {
         if (addr & 1) {
-            mfp_.write(now, (addr - 0xfffa01) / 2, value);
+            const unsigned reg = (addr - 0xfffa01) / 2;
+            mfp_.write(now, reg, value);
             updateIpl();
+            // Enables and timer settings move the next timer event: the CPU's slice ends here
+            // so that it is taken on its cycle.
+            if (reg == mfp::kIera || reg == mfp::kIerb || (reg >= mfp::kTacr && reg <= mfp::kTddr))
+                cpu_->endRun();
         }
         return;
     }
@@ -222,6 +228,7 @@ m68k::ExceptionAction Machine::busException(void* ctx, m68k::Cpu& cpu, int vecto
 
 void Machine::frameEnd(void* ctx, uint64_t cycle) {
     auto* m = static_cast<Machine*>(ctx);
+    if (!m->mfp_.observesPulses(7)) return; // neither counted nor an interrupt: nothing to do
     m->mfp_.timerAInput(cycle);
     m->mfp_.gpipPulse(cycle, 7);
     m->updateIpl();
@@ -457,6 +464,7 @@ int32_t Machine::xbios(uint32_t sp) {
 bool Machine::handleTrap(int trap) {
     if (trap != kTrapGemdos && trap != kTrapBios && trap != kTrapXbios) return false;
     m68k::Cpu& cpu = *cpu_;
+    cpu.endRun(); // the OS may have set timers
     const uint32_t sp = cpu.a(7);
     const int32_t result = trap == kTrapGemdos ? gemdos(sp)
                            : trap == kTrapBios ? bios(sp)
@@ -554,19 +562,26 @@ void Machine::runCpuTo(uint64_t cycle) {
             vblHost();
         }
         if (playing_ && now >= nextPlay_) {
+            // Like a timer's interrupt, one play request stays pending while a call still runs
+            // and is served as soon as it returns; a request due while one already waits is
+            // lost.
+            if (playDue_) {
+                ++stats_.skippedPlays;
+            } else {
+                playDue_ = true;
+                playDueSince_ = nextPlay_;
+            }
+            ++playCount_;
+            nextPlay_ =
+                playStart_ + mulDiv(playCount_, kCpuClock, static_cast<uint64_t>(header_.rate));
+        }
+        if (playing_ && playDue_) {
             if (idle()) {
+                playDue_ = false;
                 ++stats_.playCalls;
                 callIsPlay_ = true;
                 startCall(kTuneBase + 8, 0, playBudget);
-                ++playCount_;
-                nextPlay_ =
-                    playStart_ + mulDiv(playCount_, kCpuClock, static_cast<uint64_t>(header_.rate));
-            } else if (inCall_) {
-                ++stats_.skippedPlays;
-                ++playCount_;
-                nextPlay_ =
-                    playStart_ + mulDiv(playCount_, kCpuClock, static_cast<uint64_t>(header_.rate));
-            } else if (now - nextPlay_ > playBudget) {
+            } else if (!inCall_ && now - playDueSince_ > playBudget) {
                 stats_.timedOut = true; // stuck in an interrupt handler
                 fault(0, cpu.pc());
                 break;
@@ -578,11 +593,15 @@ void Machine::runCpuTo(uint64_t cycle) {
             break;
         }
         updateIpl();
-        uint64_t limit = std::min({cycle, nextVbl_, mfp_.nextEventCycle(), ste_.nextEventCycle()});
-        if (playing_) {
-            // Waiting for the idle loop: look again soon.
-            limit = std::min(limit, now >= nextPlay_ ? now + 64 : nextPlay_);
-        }
+        uint64_t limit = std::min({cycle, nextVbl_, mfp_.nextEventCycle()});
+        // DMA frame ends pulse timer A's input and GPIP 7; they only need their own slice when
+        // the MFP counts or interrupts on them (a tune playing one-sample frames ends one every
+        // 160 cycles).
+        if (mfp_.observesPulses(7)) limit = std::min(limit, ste_.nextEventCycle());
+        if (playing_) limit = std::min(limit, nextPlay_);
+        // A pending call waits for the idle loop: look again soon (a running call's return
+        // stops the CPU by itself).
+        if (playDue_ && !inCall_) limit = std::min(limit, now + 64);
         if (inCall_) limit = std::min(limit, callDeadline_ + 1);
         if (limit <= now) limit = now + 1;
         cpu.run(static_cast<int>(std::min<uint64_t>(limit - now, 1u << 24)));
@@ -641,6 +660,7 @@ void Machine::produceBlock(bool keep) {
 int Machine::load(const uint8_t* data, size_t size, int subtune) {
     state_ = State::kEmpty;
     playing_ = false;
+    playDue_ = false;
     inCall_ = false;
     stats_ = Stats{};
     if (data == nullptr || size == 0) return kErrNoData;
@@ -683,6 +703,7 @@ int Machine::load(const uint8_t* data, size_t size, int subtune) {
     playStart_ = cpu_->cycles();
     playCount_ = 0;
     nextPlay_ = playStart_;
+    playDue_ = false;
     for (int t = 0; t < 4; ++t) timerBase_[t] = mfp_.timeouts(t);
     return kOk;
 }
@@ -708,6 +729,7 @@ void Machine::render(int16_t* out, size_t frames) {
 void Machine::stop() {
     if (state_ == State::kPlaying) {
         playing_ = false;
+        playDue_ = false;
         // A play call still running finishes first (within its budget), then exit runs.
         while (inCall_ && state_ == State::kPlaying) produceBlock(false);
         if (state_ == State::kPlaying) {

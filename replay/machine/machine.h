@@ -56,7 +56,7 @@ enum class State : uint8_t { kEmpty, kPlaying, kStopped, kFaulted };
 
 struct Stats {
     uint64_t playCalls = 0;
-    uint64_t skippedPlays = 0;  // play due while the previous one still ran
+    uint64_t skippedPlays = 0;  // play due while another one still waited to start
     uint64_t maxPlayCycles = 0; // longest play call, interrupts included
     uint64_t longPlays = 0;     // play calls longer than the play period
     uint64_t initCycles = 0;
@@ -168,6 +168,8 @@ class Machine {
     uint64_t playCount_ = 0;
     uint64_t nextPlay_ = 0;
     uint64_t playPeriod_ = 0;
+    bool playDue_ = false; // a play call waits for the running one to return
+    uint64_t playDueSince_ = 0;
     uint64_t nextVbl_ = 0;
     bool vblPending_ = false;
     uint64_t timerBase_[4] = {};

@@ -118,6 +118,13 @@ void Mfp68901::gpipPulse(uint64_t cycle, int bit) {
     if (bit >= 0 && bit < 8) raise(kGpipChannel[bit]);
 }
 
+bool Mfp68901::observesPulses(int bit) const {
+    static constexpr int kGpipChannel[8] = {kChGpip0, kChGpip1, kChGpip2, kChGpip3,
+                                            kChGpip4, kChGpip5, kChGpip6, kChGpip7};
+    if (timers_[kTimerA].mode == 8) return true;
+    return bit >= 0 && bit < 8 && (ier_ & (1u << kGpipChannel[bit]));
+}
+
 uint8_t Mfp68901::read(uint64_t cycle, unsigned reg) {
     advance(cycle);
     switch (reg) {

@@ -99,6 +99,10 @@ class Mfp68901 {
     // edge register selects raises the line's interrupt.
     void gpipPulse(uint64_t cycle, int bit);
 
+    // Whether pulses on the timer A input or GPIP line `bit` would change anything now: timer A
+    // counts events, or the line's interrupt is enabled. When not, a host may deliver them late.
+    bool observesPulses(int bit) const;
+
     // Times timer t has run out since reset (for statistics and tests).
     uint64_t timeouts(int t) const { return timers_[t].timeouts; }
 

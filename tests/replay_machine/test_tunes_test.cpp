@@ -219,6 +219,24 @@ TEST(TestTunes, OperatingSystemCalls) {
     EXPECT_NEAR(hz(x), kYmClock / (16.0 * 284), 0.1);
 }
 
+// A play call that overruns its period delays the next one, which then runs as soon as it
+// returns (one request stays pending, as a timer's would): a tune whose work grows with the
+// time since its last call gets back onto its period instead of being called every other one.
+TEST(TestTunes, OverrunPlayCallRunsLateNotSkipped) {
+    LOAD_TUNE(file, "catchup");
+    Machine m;
+    ASSERT_EQ(m.setOutputRate(kRate), replay::machine::kOk);
+    ASSERT_EQ(m.load(file.data(), file.size(), 1), replay::machine::kOk);
+    render(m, 2.0);
+    const auto& st = m.stats();
+    EXPECT_EQ(m.state(), State::kPlaying);
+    EXPECT_GT(st.maxPlayCycles, m.playPeriod()); // the first call did overrun
+    EXPECT_LE(st.longPlays, 4u);    // a few calls to catch up (each requests lost while one
+    EXPECT_LE(st.skippedPlays, 3u); // waits), then every one on time: 200 Hz for two seconds
+    EXPECT_GE(st.playCalls, 396u);
+    EXPECT_GT(st.timerTimeouts[0], 32000u);
+}
+
 // The plain API: start, volume, levels, render and stop in the order a host uses them.
 TEST(Player, Lifecycle) {
     LOAD_TUNE(file, "tone");

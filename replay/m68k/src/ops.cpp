@@ -1,6 +1,9 @@
 // Instruction handlers and the opcode decode table of the 68000 interpreter.
 #include "cpu_internal.h"
 
+#include <array>
+#include <utility>
+
 namespace m68k {
 
 enum AluKind { kAdd, kSub, kAnd, kOr, kEor, kCmp };
@@ -26,8 +29,10 @@ struct Ops : Exec {
     }
 
     // ------------------------------------------------------------------ data movement
-    template <int S> static void move(Cpu& c, uint32_t op) {
-        int sm = modeOf(op), sr = regOf(op), dm = (op >> 6) & 7, dr = reg9(op);
+    // Specialised per source and destination mode: the addressing switches fold away.
+    template <int S, int SM, int DM> static void move(Cpu& c, uint32_t op) {
+        constexpr int sm = SM, dm = DM;
+        int sr = regOf(op), dr = reg9(op);
         uint32_t v = readEa<S>(c, sm, sr);
         if (dm == 1) {
             c.r_[8 + dr] = S == 2 ? static_cast<uint32_t>(static_cast<int16_t>(v)) : v;
@@ -124,8 +129,8 @@ struct Ops : Exec {
         logicFlags<4>(c, v);
     }
 
-    static void lea(Cpu& c, uint32_t op) {
-        int m = modeOf(op);
+    template <int M> static void lea(Cpu& c, uint32_t op) {
+        constexpr int m = M;
         uint32_t a = controlAddr(c, m, regOf(op));
         if (m == 6 || (m == 7 && regOf(op) == 3)) c.cycles_ += 2;
         c.r_[8 + reg9(op)] = a;
@@ -234,8 +239,8 @@ struct Ops : Exec {
     }
 
     // ------------------------------------------------------------------ arithmetic and logic
-    template <int S, int K> static void aluToReg(Cpu& c, uint32_t op) {
-        int m = modeOf(op);
+    template <int S, int K, int M> static void aluToReg(Cpu& c, uint32_t op) {
+        constexpr int m = M;
         uint32_t s = readEa<S>(c, m, regOf(op));
         int dr = reg9(op);
         uint32_t r = alu<S, K>(c, s, c.r_[dr]);
@@ -248,8 +253,9 @@ struct Ops : Exec {
         }
     }
 
-    template <int S, int K> static void aluToEa(Cpu& c, uint32_t op) {
-        int m = modeOf(op), r = regOf(op);
+    template <int S, int K, int M> static void aluToEa(Cpu& c, uint32_t op) {
+        constexpr int m = M;
+        int r = regOf(op);
         uint32_t addr = 0;
         uint32_t d = readRmw<S>(c, m, r, addr);
         uint32_t res = alu<S, K>(c, c.r_[reg9(op)], d);
@@ -257,9 +263,10 @@ struct Ops : Exec {
         if (S == 4 && m == 0) c.cycles_ += 4;
     }
 
-    template <int S, int K> static void aluImm(Cpu& c, uint32_t op) {
+    template <int S, int K, int M> static void aluImm(Cpu& c, uint32_t op) {
         uint32_t s = immediate<S>(c);
-        int m = modeOf(op), r = regOf(op);
+        constexpr int m = M;
+        int r = regOf(op);
         if (m == 0) {
             uint32_t res = alu<S, K>(c, s, c.r_[r]);
             if constexpr (K != kCmp) setDreg<S>(c, r, res);
@@ -272,10 +279,11 @@ struct Ops : Exec {
         if constexpr (K != kCmp) writeRmw<S>(c, m, r, addr, res);
     }
 
-    template <int S, bool Sub> static void addq(Cpu& c, uint32_t op) {
+    template <int S, bool Sub, int M> static void addq(Cpu& c, uint32_t op) {
         uint32_t q = reg9(op);
         if (q == 0) q = 8;
-        int m = modeOf(op), r = regOf(op);
+        constexpr int m = M;
+        int r = regOf(op);
         if (m == 1) {
             c.r_[8 + r] += Sub ? -q : q;
             c.cycles_ += 4;
@@ -288,8 +296,8 @@ struct Ops : Exec {
         if (S == 4 && m == 0) c.cycles_ += 4;
     }
 
-    template <int S, int K> static void adda(Cpu& c, uint32_t op) {
-        int m = modeOf(op);
+    template <int S, int K, int M> static void adda(Cpu& c, uint32_t op) {
+        constexpr int m = M;
         uint32_t s = readEa<S>(c, m, regOf(op));
         if (S == 2) s = static_cast<uint32_t>(static_cast<int16_t>(s));
         uint32_t& a = c.r_[8 + reg9(op)];
@@ -361,9 +369,10 @@ struct Ops : Exec {
         cmp<S>(c, s, d);
     }
 
-    template <int S, int K> static void unary(Cpu& c, uint32_t op) {
+    template <int S, int K, int M> static void unary(Cpu& c, uint32_t op) {
         // K: 0 NEGX, 1 CLR, 2 NEG, 3 NOT
-        int m = modeOf(op), r = regOf(op);
+        constexpr int m = M;
+        int r = regOf(op);
         uint32_t addr = 0;
         uint32_t d = readRmw<S>(c, m, r, addr);
         uint32_t res;
@@ -384,8 +393,8 @@ struct Ops : Exec {
         if (S == 4 && m == 0) c.cycles_ += 2;
     }
 
-    template <int S> static void tst(Cpu& c, uint32_t op) {
-        logicFlags<S>(c, readEa<S>(c, modeOf(op), regOf(op)));
+    template <int S, int M> static void tst(Cpu& c, uint32_t op) {
+        logicFlags<S>(c, readEa<S>(c, M, regOf(op)));
     }
 
     static void tas(Cpu& c, uint32_t op) {
@@ -692,9 +701,10 @@ struct Ops : Exec {
 
     // ------------------------------------------------------------------ bit operations
     // K: 0 BTST, 1 BCHG, 2 BCLR, 3 BSET
-    template <int K, bool Imm> static void bitOp(Cpu& c, uint32_t op) {
+    template <int K, bool Imm, int M> static void bitOp(Cpu& c, uint32_t op) {
         uint32_t num = Imm ? fetch(c) & 0xFF : c.r_[reg9(op)];
-        int m = modeOf(op), r = regOf(op);
+        constexpr int m = M;
+        int r = regOf(op);
         if (m == 0) {
             num &= 31;
             uint32_t bit = 1u << num;
@@ -967,17 +977,62 @@ bool eaOk(uint32_t op, unsigned cls) {
 
 using H = Exec::Handler;
 
-template <int K> H aluToRegFor(int s) {
-    return s == 0 ? &Ops::aluToReg<1, K> : s == 1 ? &Ops::aluToReg<2, K> : &Ops::aluToReg<4, K>;
+// Handler families specialised per size S, kind K and effective-address mode M: byMode picks
+// the instance for an opcode's mode field, so the addressing switches fold away.
+struct AluToRegF {
+    template <int S, int K, int M> static constexpr H get() { return &Ops::aluToReg<S, K, M>; }
+};
+struct AluToEaF {
+    template <int S, int K, int M> static constexpr H get() { return &Ops::aluToEa<S, K, M>; }
+};
+struct AluImmF {
+    template <int S, int K, int M> static constexpr H get() { return &Ops::aluImm<S, K, M>; }
+};
+struct UnaryF {
+    template <int S, int K, int M> static constexpr H get() { return &Ops::unary<S, K, M>; }
+};
+struct AddqF {
+    template <int S, int K, int M> static constexpr H get() { return &Ops::addq<S, K != 0, M>; }
+};
+struct TstF {
+    template <int S, int K, int M> static constexpr H get() { return &Ops::tst<S, M>; }
+};
+struct LeaF {
+    template <int S, int K, int M> static constexpr H get() { return &Ops::lea<M>; }
+};
+struct BitOpF { // S is the operation, K whether the bit number is immediate
+    template <int S, int K, int M> static constexpr H get() { return &Ops::bitOp<S, K != 0, M>; }
+};
+struct AddaF {
+    template <int S, int K, int M> static constexpr H get() { return &Ops::adda<S, K, M>; }
+};
+
+template <class F, int S, int K, int... M>
+constexpr std::array<H, 8> modeTable(std::integer_sequence<int, M...>) {
+    return {F::template get<S, K, M>()...};
 }
-template <int K> H aluToEaFor(int s) {
-    return s == 0 ? &Ops::aluToEa<1, K> : s == 1 ? &Ops::aluToEa<2, K> : &Ops::aluToEa<4, K>;
+
+template <class F, int S, int K> H byMode(uint32_t op) {
+    static constexpr std::array<H, 8> kTable =
+        modeTable<F, S, K>(std::make_integer_sequence<int, 8>{});
+    return kTable[(op >> 3) & 7];
 }
-template <int K> H aluImmFor(int s) {
-    return s == 0 ? &Ops::aluImm<1, K> : s == 1 ? &Ops::aluImm<2, K> : &Ops::aluImm<4, K>;
+
+template <class F, int K> H bySize(int s, uint32_t op) {
+    return s == 0 ? byMode<F, 1, K>(op) : s == 1 ? byMode<F, 2, K>(op) : byMode<F, 4, K>(op);
 }
-template <int K> H unaryFor(int s) {
-    return s == 0 ? &Ops::unary<1, K> : s == 1 ? &Ops::unary<2, K> : &Ops::unary<4, K>;
+
+template <int K> H aluToRegFor(int s, uint32_t op) {
+    return bySize<AluToRegF, K>(s, op);
+}
+template <int K> H aluToEaFor(int s, uint32_t op) {
+    return bySize<AluToEaF, K>(s, op);
+}
+template <int K> H aluImmFor(int s, uint32_t op) {
+    return bySize<AluImmF, K>(s, op);
+}
+template <int K> H unaryFor(int s, uint32_t op) {
+    return bySize<UnaryF, K>(s, op);
 }
 
 H decodeLine0(uint32_t op) {
@@ -994,26 +1049,26 @@ H decodeLine0(uint32_t op) {
         }
         switch (s) {
         case 0:
-            return eaOk(op, kData) ? &Ops::bitOp<0, false> : nullptr;
+            return eaOk(op, kData) ? byMode<BitOpF, 0, 0>(op) : nullptr;
         case 1:
-            return eaOk(op, kDataAlt) ? &Ops::bitOp<1, false> : nullptr;
+            return eaOk(op, kDataAlt) ? byMode<BitOpF, 1, 0>(op) : nullptr;
         case 2:
-            return eaOk(op, kDataAlt) ? &Ops::bitOp<2, false> : nullptr;
+            return eaOk(op, kDataAlt) ? byMode<BitOpF, 2, 0>(op) : nullptr;
         default:
-            return eaOk(op, kDataAlt) ? &Ops::bitOp<3, false> : nullptr;
+            return eaOk(op, kDataAlt) ? byMode<BitOpF, 3, 0>(op) : nullptr;
         }
     }
     int kind = (op >> 9) & 7;
     if (kind == 4) {
         switch (s) {
         case 0:
-            return eaOk(op, kData & ~kImm) ? &Ops::bitOp<0, true> : nullptr;
+            return eaOk(op, kData & ~kImm) ? byMode<BitOpF, 0, 1>(op) : nullptr;
         case 1:
-            return eaOk(op, kDataAlt) ? &Ops::bitOp<1, true> : nullptr;
+            return eaOk(op, kDataAlt) ? byMode<BitOpF, 1, 1>(op) : nullptr;
         case 2:
-            return eaOk(op, kDataAlt) ? &Ops::bitOp<2, true> : nullptr;
+            return eaOk(op, kDataAlt) ? byMode<BitOpF, 2, 1>(op) : nullptr;
         default:
-            return eaOk(op, kDataAlt) ? &Ops::bitOp<3, true> : nullptr;
+            return eaOk(op, kDataAlt) ? byMode<BitOpF, 3, 1>(op) : nullptr;
         }
     }
     if (s == 3) return nullptr;
@@ -1031,20 +1086,29 @@ H decodeLine0(uint32_t op) {
     }
     switch (kind) {
     case 0:
-        return eaOk(op, kDataAlt) ? aluImmFor<kOr>(s) : nullptr;
+        return eaOk(op, kDataAlt) ? aluImmFor<kOr>(s, op) : nullptr;
     case 1:
-        return eaOk(op, kDataAlt) ? aluImmFor<kAnd>(s) : nullptr;
+        return eaOk(op, kDataAlt) ? aluImmFor<kAnd>(s, op) : nullptr;
     case 2:
-        return eaOk(op, kDataAlt) ? aluImmFor<kSub>(s) : nullptr;
+        return eaOk(op, kDataAlt) ? aluImmFor<kSub>(s, op) : nullptr;
     case 3:
-        return eaOk(op, kDataAlt) ? aluImmFor<kAdd>(s) : nullptr;
+        return eaOk(op, kDataAlt) ? aluImmFor<kAdd>(s, op) : nullptr;
     case 5:
-        return eaOk(op, kDataAlt) ? aluImmFor<kEor>(s) : nullptr;
+        return eaOk(op, kDataAlt) ? aluImmFor<kEor>(s, op) : nullptr;
     case 6:
-        return eaOk(op, kDataAlt) ? aluImmFor<kCmp>(s) : nullptr;
+        return eaOk(op, kDataAlt) ? aluImmFor<kCmp>(s, op) : nullptr;
     default:
         return nullptr;
     }
+}
+
+template <int S, int... M> constexpr std::array<H, 64> moveTable(std::integer_sequence<int, M...>) {
+    return {&Ops::move<S, (M & 7), (M / 8)>...};
+}
+
+template <int S> H moveFor(uint32_t op) {
+    static constexpr std::array<H, 64> kTable = moveTable<S>(std::make_integer_sequence<int, 64>{});
+    return kTable[(op >> 3 & 7) | ((op >> 6 & 7) << 3)];
 }
 
 H decodeMove(uint32_t op) {
@@ -1053,32 +1117,32 @@ H decodeMove(uint32_t op) {
     uint32_t dest = static_cast<uint32_t>(dm << 3 | dr);
     if (line == 1) {
         if (!eaOk(op, kData) || dm == 1 || !eaOk(dest, kDataAlt)) return nullptr;
-        return &Ops::move<1>;
+        return moveFor<1>(op);
     }
     if (!eaOk(op, kAll) || !eaOk(dest, kAlt)) return nullptr;
-    return line == 2 ? &Ops::move<4> : &Ops::move<2>;
+    return line == 2 ? moveFor<4>(op) : moveFor<2>(op);
 }
 
 H decodeLine4(uint32_t op) {
     int s = (op >> 6) & 3;
     if (op & 0x100) {
         if (s == 2) return eaOk(op, kData) ? &Ops::chk : nullptr;
-        if (s == 3) return eaOk(op, kControl) ? &Ops::lea : nullptr;
+        if (s == 3) return eaOk(op, kControl) ? byMode<LeaF, 0, 0>(op) : nullptr;
         return nullptr;
     }
     switch ((op >> 8) & 15) {
     case 0x0:
         if (s == 3) return eaOk(op, kDataAlt) ? &Ops::moveFromSr : nullptr;
-        return eaOk(op, kDataAlt) ? unaryFor<0>(s) : nullptr;
+        return eaOk(op, kDataAlt) ? unaryFor<0>(s, op) : nullptr;
     case 0x2:
         if (s == 3) return nullptr;
-        return eaOk(op, kDataAlt) ? unaryFor<1>(s) : nullptr;
+        return eaOk(op, kDataAlt) ? unaryFor<1>(s, op) : nullptr;
     case 0x4:
         if (s == 3) return eaOk(op, kData) ? &Ops::moveToCcr : nullptr;
-        return eaOk(op, kDataAlt) ? unaryFor<2>(s) : nullptr;
+        return eaOk(op, kDataAlt) ? unaryFor<2>(s, op) : nullptr;
     case 0x6:
         if (s == 3) return eaOk(op, kData) ? &Ops::moveToSr : nullptr;
-        return eaOk(op, kDataAlt) ? unaryFor<3>(s) : nullptr;
+        return eaOk(op, kDataAlt) ? unaryFor<3>(s, op) : nullptr;
     case 0x8: {
         int m = (op >> 3) & 7;
         switch (s) {
@@ -1100,8 +1164,7 @@ H decodeLine4(uint32_t op) {
     case 0xA:
         if (op == 0x4AFC) return nullptr;
         if (s == 3) return eaOk(op, kDataAlt) ? &Ops::tas : nullptr;
-        if (s == 0) return eaOk(op, kDataAlt) ? &Ops::tst<1> : nullptr;
-        return eaOk(op, kDataAlt) ? (s == 1 ? &Ops::tst<2> : &Ops::tst<4>) : nullptr;
+        return eaOk(op, kDataAlt) ? bySize<TstF, 0>(s, op) : nullptr;
     case 0xC:
         if (s == 2) return eaOk(op, kControl | kPost) ? &Ops::movemToReg<2> : nullptr;
         if (s == 3) return eaOk(op, kControl | kPost) ? &Ops::movemToReg<4> : nullptr;
@@ -1158,9 +1221,7 @@ H decodeLine5(uint32_t op) {
     if (!eaOk(op, kAlt)) return nullptr;
     if (s == 0 && ((op >> 3) & 7) == 1) return nullptr;
     bool sub = op & 0x100;
-    if (s == 0) return sub ? &Ops::addq<1, true> : &Ops::addq<1, false>;
-    if (s == 1) return sub ? &Ops::addq<2, true> : &Ops::addq<2, false>;
-    return sub ? &Ops::addq<4, true> : &Ops::addq<4, false>;
+    return sub ? bySize<AddqF, 1>(s, op) : bySize<AddqF, 0>(s, op);
 }
 
 // Lines 8, 9, B, C, D: the two-operand arithmetic groups.
@@ -1174,34 +1235,36 @@ H decodeArith(uint32_t op) {
         if (opmode == 3) return eaOk(op, kData) ? &Ops::divu : nullptr;
         if (opmode == 7) return eaOk(op, kData) ? &Ops::divs : nullptr;
         if (opmode == 4 && m <= 1) return &Ops::bcdOp<true>;
-        if (opmode < 3) return eaOk(op, kData) ? aluToRegFor<kOr>(s) : nullptr;
-        return eaOk(op, kMemAlt) ? aluToEaFor<kOr>(s) : nullptr;
+        if (opmode < 3) return eaOk(op, kData) ? aluToRegFor<kOr>(s, op) : nullptr;
+        return eaOk(op, kMemAlt) ? aluToEaFor<kOr>(s, op) : nullptr;
     case 0xC: // AND, MULU, MULS, ABCD, EXG
         if (opmode == 3) return eaOk(op, kData) ? &Ops::mulu : nullptr;
         if (opmode == 7) return eaOk(op, kData) ? &Ops::muls : nullptr;
         if (opmode == 4 && m <= 1) return &Ops::bcdOp<false>;
         if ((opmode == 5 && m <= 1) || (opmode == 6 && m == 1)) return &Ops::exg;
-        if (opmode < 3) return eaOk(op, kData) ? aluToRegFor<kAnd>(s) : nullptr;
-        return eaOk(op, kMemAlt) ? aluToEaFor<kAnd>(s) : nullptr;
+        if (opmode < 3) return eaOk(op, kData) ? aluToRegFor<kAnd>(s, op) : nullptr;
+        return eaOk(op, kMemAlt) ? aluToEaFor<kAnd>(s, op) : nullptr;
     case 0xB: // CMP, CMPA, CMPM, EOR
-        if (opmode == 3) return eaOk(op, kAll) ? &Ops::adda<2, kCmp> : nullptr;
-        if (opmode == 7) return eaOk(op, kAll) ? &Ops::adda<4, kCmp> : nullptr;
+        if (opmode == 3) return eaOk(op, kAll) ? byMode<AddaF, 2, kCmp>(op) : nullptr;
+        if (opmode == 7) return eaOk(op, kAll) ? byMode<AddaF, 4, kCmp>(op) : nullptr;
         if (opmode < 3) {
             if (s == 0 && m == 1) return nullptr;
-            return eaOk(op, kAll) ? aluToRegFor<kCmp>(s) : nullptr;
+            return eaOk(op, kAll) ? aluToRegFor<kCmp>(s, op) : nullptr;
         }
         if (m == 1) return s == 0 ? &Ops::cmpm<1> : s == 1 ? &Ops::cmpm<2> : &Ops::cmpm<4>;
-        return eaOk(op, kDataAlt) ? aluToEaFor<kEor>(s) : nullptr;
+        return eaOk(op, kDataAlt) ? aluToEaFor<kEor>(s, op) : nullptr;
     default: { // 0x9 SUB, 0xD ADD
         bool sub = line == 9;
         if (opmode == 3)
-            return eaOk(op, kAll) ? (sub ? &Ops::adda<2, kSub> : &Ops::adda<2, kAdd>) : nullptr;
+            return eaOk(op, kAll) ? (sub ? byMode<AddaF, 2, kSub>(op) : byMode<AddaF, 2, kAdd>(op))
+                                  : nullptr;
         if (opmode == 7)
-            return eaOk(op, kAll) ? (sub ? &Ops::adda<4, kSub> : &Ops::adda<4, kAdd>) : nullptr;
+            return eaOk(op, kAll) ? (sub ? byMode<AddaF, 4, kSub>(op) : byMode<AddaF, 4, kAdd>(op))
+                                  : nullptr;
         if (opmode < 3) {
             if (s == 0 && m == 1) return nullptr;
             if (!eaOk(op, kAll)) return nullptr;
-            return sub ? aluToRegFor<kSub>(s) : aluToRegFor<kAdd>(s);
+            return sub ? aluToRegFor<kSub>(s, op) : aluToRegFor<kAdd>(s, op);
         }
         if (m <= 1) {
             if (sub)
@@ -1213,7 +1276,7 @@ H decodeArith(uint32_t op) {
                             : &Ops::addx<4, false>;
         }
         if (!eaOk(op, kMemAlt)) return nullptr;
-        return sub ? aluToEaFor<kSub>(s) : aluToEaFor<kAdd>(s);
+        return sub ? aluToEaFor<kSub>(s, op) : aluToEaFor<kAdd>(s, op);
     }
     }
 }

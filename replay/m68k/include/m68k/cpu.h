@@ -127,6 +127,9 @@ class Cpu {
     // processor consumes the whole budget waiting for an interrupt; a halted one returns at
     // once.
     int run(int cycles);
+    // Ends the run() in progress after the current instruction (for a hook whose access moved
+    // the host's next device event closer). No effect outside run().
+    void endRun() { runEnd_ = cycles_; }
     // Executes exactly one instruction (or the pending exception/interrupt); returns its cycles.
     int step();
 
