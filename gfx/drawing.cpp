@@ -120,7 +120,6 @@ int32_t beginDrawing(DrawTarget target) {
     ctx.mode = 0;
     ctx.front = 0xFFFFFF;
     ctx.back = 0;
-    ctx.boxColour = ctx.front;
     ctx.stops.clear();
     ctx.x1 = ctx.y1 = ctx.x2 = ctx.y2 = 0;
     return 1;
@@ -135,11 +134,13 @@ void endDrawing() {
     ctx.stops.clear();
 }
 
-void drawBox(int32_t x, int32_t y, int32_t width, int32_t height) {
-    auto& ctx = state().context;
+namespace {
+
+// Fills a box in the box colour, or in gradient mode with the gradient's colour at each pixel.
+void fillBox(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t boxColour) {
+    const auto& ctx = state().context;
     gfx::Surface* s = contextSurface();
     if (!s) return;
-    ctx.boxColour = ctx.front;
     int64_t x0 = x, y0 = y, w = width, h = height;
     if (w < 0) {
         x0 += w;
@@ -159,18 +160,19 @@ void drawBox(int32_t x, int32_t y, int32_t width, int32_t height) {
                 row[px] = gradientColour(
                     ctx, gradientPosition(ctx, static_cast<int32_t>(px), static_cast<int32_t>(py)));
         } else {
-            std::fill(row + xa, row + xb, ctx.boxColour);
+            std::fill(row + xa, row + xb, boxColour);
         }
     }
 }
 
+} // namespace
+
+void drawBox(int32_t x, int32_t y, int32_t width, int32_t height) {
+    fillBox(x, y, width, height, state().context.front);
+}
+
 void drawBox(int32_t x, int32_t y, int32_t width, int32_t height, Colour colour) {
-    auto& ctx = state().context;
-    if (!ctx.open) return;
-    const uint32_t saved = ctx.front;
-    ctx.front = static_cast<uint32_t>(colour) & 0xFFFFFFu;
-    drawBox(x, y, width, height);
-    ctx.front = saved;
+    fillBox(x, y, width, height, static_cast<uint32_t>(colour) & 0xFFFFFFu);
 }
 
 int32_t createImage(ImageId id, int32_t width, int32_t height) {

@@ -45,7 +45,6 @@ struct DrawingContext {
     int32_t mode = 0;
     uint32_t front = 0xFFFFFF;
     uint32_t back = 0;
-    uint32_t boxColour = 0xFFFFFF;
     std::vector<GradientStop> stops;
     int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
 };
@@ -63,7 +62,6 @@ struct WindowEntry {
 };
 
 struct State {
-    bool spritesReady = false;
     std::unordered_map<SpriteId, Sprite> sprites;
     std::unordered_map<ImageId, Surface> images;
     Screen screen;

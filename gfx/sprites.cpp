@@ -128,8 +128,8 @@ void draw(SpriteId id, int32_t x, int32_t y, DrawKind kind, int32_t intensity, C
 
 } // namespace
 
+// The table is ready from the start; a second call changes nothing.
 int32_t initSprites() {
-    state().spritesReady = true;
     return 1;
 }
 
