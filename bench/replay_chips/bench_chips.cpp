@@ -51,17 +51,14 @@ void BM_YmOneSecond(benchmark::State& state) {
 BENCHMARK(BM_YmOneSecond)->Arg(0)->Arg(1)->ArgName("digi");
 
 void BM_DecimateOneSecondStereo(benchmark::State& state) {
-    replay::audio::Decimator left, right;
-    left.configure(static_cast<int>(state.range(0)), kBlock);
-    right.configure(static_cast<int>(state.range(0)), kBlock);
+    replay::audio::StereoDecimator decimator;
+    decimator.configure(static_cast<int>(state.range(0)), kBlock);
     replay::ym::Ym2149 ym;
-    std::vector<float> in(kBlock), outL(left.maxOutput(kBlock)), outR(outL.size());
+    std::vector<float> in(kBlock), outL(decimator.maxOutput(kBlock)), outR(outL.size());
     runYm(ym, in, 0, false);
     for (auto _ : state) {
-        for (int f = 0; f < kFramesPerSecond; ++f) {
-            left.process(in.data(), kBlock, outL.data());
-            right.process(in.data(), kBlock, outR.data());
-        }
+        for (int f = 0; f < kFramesPerSecond; ++f)
+            decimator.process(in.data(), in.data(), kBlock, true, outL.data(), outR.data());
         benchmark::DoNotOptimize(outL.data());
         benchmark::DoNotOptimize(outR.data());
     }

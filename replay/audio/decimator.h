@@ -26,29 +26,46 @@ class HalfBandDecimator {
     size_t process(const float* in, size_t n, float* out);
 
   private:
-    std::vector<float> odd_; // coefficients of the odd offsets 1, 3, 5, ...
+    // The stream is kept split by parity: each output's centre tap falls on an odd-numbered
+    // sample and all its other taps on even-numbered ones, so the filter runs over two plain
+    // arrays with no strided access.
+    std::vector<float> coef_; // coefficients of the odd offsets 1, 3, 5, ...
     float centre_ = 0.5f;
-    int half_ = 0; // taps / 2
-    std::vector<float> buf_;
-    size_t fill_ = 0; // samples in buf_
-    size_t next_ = 0; // centre of the next output in buf_
+    size_t k_ = 0; // number of odd-offset coefficients
+    std::vector<float> even_;
+    std::vector<float> odd_;
+    size_t evenFill_ = 0;
+    size_t oddFill_ = 0;
+    size_t next_ = 0;    // position in even_ of the newest sample of the next output
+    bool toOdd_ = false; // the next input sample is odd-numbered
 };
 
+// Polyphase windowed-sinc stage for one or two channels on the same clock: the coefficients of
+// an output's phase are worked out once and serve both channels.
 class FractionalResampler {
   public:
     void configure(double inRate, double outRate, size_t maxInput);
     void reset();
+    // One channel (the left history).
     size_t process(const float* in, size_t n, float* out);
+    // Both channels, n samples each.
+    size_t process(const float* inLeft, const float* inRight, size_t n, float* outLeft,
+                   float* outRight);
+    // The right history becomes a copy of the left one (a mono stream turning stereo).
+    void copyLeftToRight();
     size_t maxOutput(size_t n) const;
 
   private:
     static constexpr int kTaps = 64;
     static constexpr int kPhases = 256;
-    std::vector<float> table_; // (kPhases + 1) x kTaps
-    std::vector<float> buf_;
-    std::vector<float> coef_;
+    template <bool Stereo>
+    size_t run(const float* inLeft, const float* inRight, size_t n, float* outLeft,
+               float* outRight);
+    std::vector<float> table_; // kPhases x (row, step to the next row) x kTaps
+    std::vector<float> left_;
+    std::vector<float> right_;
     size_t fill_ = 0;
-    uint64_t pos_ = 0;  // next output time in buf_, 32.32 fixed point
+    uint64_t pos_ = 0;  // next output time in the histories, 32.32 fixed point
     uint64_t step_ = 0; // input samples per output sample, 32.32
 };
 
@@ -80,11 +97,14 @@ class StereoDecimator {
     void reset();
     size_t process(const float* left, const float* right, size_t n, bool stereo, float* outLeft,
                    float* outRight);
-    size_t maxOutput(size_t n) const { return left_.maxOutput(n); }
+    size_t maxOutput(size_t n) const { return stage3_.maxOutput(n / 4 + 2); }
 
   private:
-    Decimator left_;
-    Decimator right_;
+    HalfBandDecimator stage1_[2];
+    HalfBandDecimator stage2_[2];
+    FractionalResampler stage3_;
+    std::vector<float> mid1_[2];
+    std::vector<float> mid2_[2];
     bool stereo_ = false;
 };
 

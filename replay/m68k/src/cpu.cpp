@@ -175,11 +175,10 @@ M68K_HOT void Cpu::execInstruction() {
     instrPc_ = pc_;
     instrCycles_ = cycles_;
     aePc_ = pc_;
-    ir_ = static_cast<uint16_t>(Exec::fetch(*this));
     // The opcode word was already in the prefetch queue: the bus cycle that refills the queue
     // comes at the end of the instruction, so operand accesses happen on the cycles the chip
     // has them (a fault's frame adds it back).
-    cycles_ -= 4;
+    ir_ = static_cast<uint16_t>(Exec::fetchOpcode(*this));
     prefetchDue_ = true;
     table_[ir_](*this, ir_);
     if (prefetchDue_) {
@@ -196,16 +195,14 @@ void Cpu::execOne() {
     if (!serviceEvents()) execInstruction();
 }
 
-int Cpu::run(int budget) {
-    // State that must survive a fault's longjmp lives in members, not in registers.
-    runStart_ = cycles_;
-    runEnd_ = cycles_ + budget;
-    std::jmp_buf buf;
-    jmpSaved_ = jmp_;
-    jmp_ = &buf;
-    setjmp(buf); // a faulting instruction lands here after its exception was processed
+// The loop lives in its own function: everything live across the setjmp in run() has to stay in
+// memory, while here the compiler may keep what it likes in registers.
+M68K_NOINLINE void Cpu::runLoop() {
     while (cycles_ < runEnd_) {
-        if (halted_ | stopped_ | tracePending_ | nmiPending_ | (ipl_ > ((sr_ >> 8) & 7))) {
+        // Anything out of the ordinary (an event to serve, a trace bit, a stopped or halted
+        // processor) takes the full path; plain instructions skip its bookkeeping.
+        if (halted_ | stopped_ | tracePending_ | nmiPending_ | ((sr_ & 0x8000) != 0) |
+            (ipl_ > ((sr_ >> 8) & 7))) {
             if (halted_) break;
             if (serviceEvents()) {
                 if (stopped_) { // nothing happens until an interrupt arrives
@@ -214,9 +211,32 @@ int Cpu::run(int budget) {
                 }
                 continue;
             }
+            execInstruction();
+            continue;
         }
-        execInstruction();
+        instrPc_ = pc_;
+        instrCycles_ = cycles_;
+        aePc_ = pc_;
+        // As in execInstruction(), the opcode's own bus cycle is counted at the end.
+        ir_ = static_cast<uint16_t>(Exec::fetchOpcode(*this));
+        prefetchDue_ = true;
+        table_[ir_](*this, ir_);
+        if (prefetchDue_) {
+            cycles_ += 4;
+            prefetchDue_ = false;
+        }
     }
+}
+
+int Cpu::run(int budget) {
+    // State that must survive a fault's longjmp lives in members, not in registers.
+    runStart_ = cycles_;
+    runEnd_ = cycles_ + budget;
+    std::jmp_buf buf;
+    jmpSaved_ = jmp_;
+    jmp_ = &buf;
+    setjmp(buf); // a faulting instruction lands here after its exception was processed
+    runLoop();
     jmp_ = jmpSaved_;
     return static_cast<int>(cycles_ - runStart_);
 }

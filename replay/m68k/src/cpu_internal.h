@@ -3,6 +3,9 @@
 
 #include "m68k/cpu.h"
 
+#include <bit>
+#include <cstring>
+
 namespace m68k {
 
 inline constexpr uint32_t kAddrMask = 0xFFFFFF;
@@ -10,9 +13,24 @@ inline constexpr uint32_t kAddrMask = 0xFFFFFF;
 // The bus and operand helpers sit on every instruction's path: keep them inlined.
 #if defined(__GNUC__)
 #define M68K_HOT __attribute__((always_inline)) inline
+#define M68K_NOINLINE __attribute__((noinline))
 #else
 #define M68K_HOT inline
+#define M68K_NOINLINE
 #endif
+
+// Big-endian words in plain memory.
+M68K_HOT uint32_t load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap16(v);
+    return v;
+}
+M68K_HOT void store16(uint8_t* p, uint32_t v) {
+    uint16_t w = static_cast<uint16_t>(v);
+    if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap16(w);
+    std::memcpy(p, &w, 2);
+}
 
 template <int S> constexpr uint32_t sizeMask() {
     return S == 1 ? 0xFFu : S == 2 ? 0xFFFFu : 0xFFFFFFFFu;
@@ -53,8 +71,7 @@ struct Exec {
     static M68K_HOT uint32_t rd16(Cpu& c, uint32_t addr, Fc fc) {
         if (addr & 1) c.addressError(addr, true, fc);
         uint32_t a = addr & kAddrMask;
-        uint32_t v =
-            inRam(c, a) ? (uint32_t(c.bus_.ram[a]) << 8 | c.bus_.ram[a + 1]) : c.slowRead(a, 2, fc);
+        uint32_t v = inRam(c, a) ? load16(c.bus_.ram + a) : c.slowRead(a, 2, fc);
         c.cycles_ += 4;
         return v;
     }
@@ -98,8 +115,7 @@ struct Exec {
         if (addr & 1) c.addressError(addr, false, dataFc(c));
         uint32_t a = addr & kAddrMask;
         if (inRam(c, a)) {
-            c.bus_.ram[a] = static_cast<uint8_t>(v >> 8);
-            c.bus_.ram[a + 1] = static_cast<uint8_t>(v);
+            store16(c.bus_.ram + a, v);
         } else {
             c.slowWrite(a, v & 0xFFFF, 2, dataFc(c));
         }
@@ -137,6 +153,15 @@ struct Exec {
     static M68K_HOT uint32_t fetch(Cpu& c) {
         uint32_t v = rd16(c, c.pc_, progFc(c));
         c.pc_ += 2;
+        return v;
+    }
+    // The opcode word: its bus cycle is counted when the instruction refills the queue.
+    static M68K_HOT uint32_t fetchOpcode(Cpu& c) {
+        const uint32_t addr = c.pc_;
+        if (addr & 1) c.addressError(addr, true, progFc(c));
+        const uint32_t a = addr & kAddrMask;
+        const uint32_t v = inRam(c, a) ? load16(c.bus_.ram + a) : c.slowRead(a, 2, progFc(c));
+        c.pc_ = addr + 2;
         return v;
     }
     static M68K_HOT uint32_t fetch32(Cpu& c) {

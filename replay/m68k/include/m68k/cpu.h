@@ -171,6 +171,7 @@ class Cpu {
     friend struct Ops;
 
     void execOne();
+    void runLoop();
     bool serviceEvents();
     void execInstruction();
     void takeInterrupt(int level);
