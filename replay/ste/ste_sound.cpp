@@ -243,6 +243,27 @@ void SteSound::produce(size_t count) {
         std::fill_n(outRight_ + first + done, run, sampleRight_);
         countdown_ -= static_cast<uint32_t>(run);
         done += run;
+        // Whole samples that end neither the frame nor this stretch, straight from memory.
+        const uint32_t period = samplePeriod();
+        const uint32_t step = stereo() ? 2 : 1;
+        if (countdown_ != 0 || frameStop_ > ramSize_ || counter_ >= frameStop_) continue;
+        const size_t whole =
+            std::min<size_t>((count - done) / period, (frameStop_ - counter_ - 1) / step);
+        const uint8_t* src = ram_ + counter_;
+        float* l = outLeft_ + first + done;
+        float* r = outRight_ + first + done;
+        for (size_t k = 0; k < whole; ++k, src += step, l += period, r += period) {
+            const float sl = static_cast<float>(static_cast<int8_t>(src[0]));
+            const float sr = static_cast<float>(static_cast<int8_t>(src[step - 1]));
+            for (uint32_t i = 0; i < period; ++i) {
+                l[i] = sl;
+                r[i] = sr;
+            }
+            sampleLeft_ = sl;
+            sampleRight_ = sr;
+        }
+        counter_ += static_cast<uint32_t>(whole) * step;
+        done += whole * period;
     }
     produced_ = first + count;
     sampleClock_ += count;

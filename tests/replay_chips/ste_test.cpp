@@ -102,6 +102,41 @@ TEST(SteSound, LoopPicksUpNewRegistersAtFrameEnd) {
     EXPECT_TRUE(s.dma.used());
 }
 
+// Every output sample against the memory it comes from, at each rate, mono and stereo, across
+// frame ends of a looping frame, rendered in uneven pieces.
+TEST(SteSound, SamplesFollowMemoryAcrossFrames) {
+    for (uint8_t mode = 0; mode < 4; ++mode) {
+        for (const bool stereo : {false, true}) {
+            const uint32_t period = 40u >> mode;
+            const uint32_t step = stereo ? 2 : 1;
+            const uint32_t start = 0x5000, bytes = 38 * step; // 38 samples a frame
+            const size_t total = 7000;
+            Ste s(total);
+            uint32_t seed = 12345 + mode;
+            for (uint32_t i = 0; i < bytes; ++i) {
+                seed = seed * 1103515245u + 12345u;
+                s.ram[start + i] = static_cast<uint8_t>(seed >> 16);
+            }
+            s.frame(start, start + bytes);
+            s.dma.write(0, 0xff8921, static_cast<uint8_t>((stereo ? 0 : 0x80) | mode));
+            s.dma.write(0, 0xff8901, 3);
+            uint64_t cycle = 0;
+            for (size_t piece : {1, 3, 77, 400, 5, 2048, 9999}) {
+                cycle = std::min<uint64_t>(cycle + piece * 32, total * 32);
+                s.dma.runTo(cycle);
+            }
+            for (size_t i = 0; i < total; ++i) {
+                const uint32_t n = static_cast<uint32_t>(i / period) % 38;
+                const float l = static_cast<int8_t>(s.ram[start + n * step]);
+                const float r = static_cast<int8_t>(s.ram[start + n * step + step - 1]);
+                ASSERT_EQ(s.left[i], l) << int(mode) << stereo << " " << i;
+                ASSERT_EQ(s.right[i], r) << int(mode) << stereo << " " << i;
+            }
+            EXPECT_EQ(s.frameEnds.size(), (total + period - 1) / period / 38);
+        }
+    }
+}
+
 uint16_t lmc(unsigned function, unsigned value) {
     return static_cast<uint16_t>((2u << 9) | (function << 6) | value);
 }
