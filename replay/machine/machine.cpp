@@ -110,6 +110,7 @@ uint8_t Machine::ioRead(uint32_t addr) {
     if (addr >= ste::kBase && addr < ste::kEnd) return ste_.read(now, addr);
     if (addr >= 0xfffa00 && addr < 0xfffa40) {
         if (!(addr & 1)) return 0xff;
+        ste_.runTo(now); // DMA frame ends up to now reach the MFP first
         uint8_t v = mfp_.read(now, (addr - 0xfffa01) / 2);
         updateIpl();
         return v;
@@ -145,6 +146,7 @@ void Machine::ioWrite(uint32_t addr, uint8_t value) {
     if (addr >= 0xfffa00 && addr < 0xfffa40) {
         if (addr & 1) {
             const unsigned reg = (addr - 0xfffa01) / 2;
+            ste_.runTo(now);
             mfp_.write(now, reg, value);
             updateIpl();
             // Enables and timer settings move the next timer event: the CPU's slice ends here
@@ -186,6 +188,7 @@ bool Machine::busWrite(void* ctx, uint32_t addr, uint32_t value, int size, m68k:
 int Machine::busAcknowledge(void* ctx, int level) {
     auto* m = static_cast<Machine*>(ctx);
     if (level == mfp::kIrqLevel) {
+        m->ste_.runTo(m->cpu_->cycles());
         m->mfp_.advance(m->cpu_->cycles());
         int vector = m->mfp_.acknowledge();
         m->updateIpl();
@@ -226,10 +229,12 @@ m68k::ExceptionAction Machine::busException(void* ctx, m68k::Cpu& cpu, int vecto
     }
 }
 
-void Machine::frameEnd(void* ctx, uint64_t cycle) {
+// The frame ends since the DMA was last brought up to date. Only the last of them can have
+// raised an interrupt (the CPU's slices end on that one), so they count as one burst.
+void Machine::frameEnd(void* ctx, uint64_t cycle, uint64_t count) {
     auto* m = static_cast<Machine*>(ctx);
     if (!m->mfp_.observesPulses(7)) return; // neither counted nor an interrupt: nothing to do
-    m->mfp_.timerAInput(cycle);
+    m->mfp_.timerAInput(cycle, count);
     m->mfp_.gpipPulse(cycle, 7);
     m->updateIpl();
 }
@@ -594,10 +599,12 @@ void Machine::runCpuTo(uint64_t cycle) {
         }
         updateIpl();
         uint64_t limit = std::min({cycle, nextVbl_, mfp_.nextEventCycle()});
-        // DMA frame ends pulse timer A's input and GPIP 7; they only need their own slice when
-        // the MFP counts or interrupts on them (a tune playing one-sample frames ends one every
-        // 160 cycles).
-        if (mfp_.observesPulses(7)) limit = std::min(limit, ste_.nextEventCycle());
+        // DMA frame ends pulse timer A's input and GPIP 7. The slice only has to end on the one
+        // that raises an interrupt; the ones before it are delivered when the slice ends or when
+        // the program looks at the MFP (a tune playing one-sample frames ends one every 160
+        // cycles, and counts three of them per interrupt).
+        if (const uint64_t pulses = mfp_.pulsesUntilChange(7))
+            limit = std::min(limit, ste_.frameEndCycle(pulses));
         if (playing_) limit = std::min(limit, nextPlay_);
         // A pending call waits for the idle loop: look again soon (a running call's return
         // stops the CPU by itself).
@@ -605,8 +612,8 @@ void Machine::runCpuTo(uint64_t cycle) {
         if (inCall_) limit = std::min(limit, callDeadline_ + 1);
         if (limit <= now) limit = now + 1;
         cpu.run(static_cast<int>(std::min<uint64_t>(limit - now, 1u << 24)));
-        mfp_.advance(cpu.cycles());
         ste_.runTo(cpu.cycles());
+        mfp_.advance(cpu.cycles());
         if (cpu.halted() && state_ != State::kFaulted) {
             if (callReturned_) {
                 if (callIsPlay_) {

@@ -111,7 +111,7 @@ class Machine {
     static bool busWrite(void* ctx, uint32_t addr, uint32_t value, int size, m68k::Fc fc);
     static int busAcknowledge(void* ctx, int level);
     static m68k::ExceptionAction busException(void* ctx, m68k::Cpu& cpu, int vector);
-    static void frameEnd(void* ctx, uint64_t cycle);
+    static void frameEnd(void* ctx, uint64_t cycle, uint64_t count);
 
     uint8_t ioRead(uint32_t addr);
     void ioWrite(uint32_t addr, uint8_t value);

@@ -22,6 +22,7 @@ void Mfp68901::reset() {
     gpipInput_ = 0xff;
     for (TimerState& t : timers_) t = TimerState{};
     nowTick_ = 0;
+    nowCycle_ = 0;
     regs_[kTsr] = 0x80; // transmitter buffer empty
 }
 
@@ -52,6 +53,8 @@ void Mfp68901::runTimer(int t, uint64_t tick) {
 }
 
 void Mfp68901::advance(uint64_t cycle) {
+    if (cycle <= nowCycle_) return; // already there (pulses often come on one cycle)
+    nowCycle_ = cycle;
     const uint64_t tick = tickAt(cycle);
     if (tick < nowTick_) return;
     nowTick_ = tick;
@@ -101,14 +104,19 @@ int Mfp68901::acknowledge() {
     return (regs_[kVr] & 0xf0) | channel;
 }
 
-void Mfp68901::timerAInput(uint64_t cycle) {
+void Mfp68901::timerAInput(uint64_t cycle, uint64_t count) {
     advance(cycle);
     TimerState& s = timers_[kTimerA];
-    if (s.mode != 8) return;
-    if (--s.counter == 0) {
-        s.counter = reloadValue(s.data);
-        timeout(kTimerA, 1);
+    if (s.mode != 8 || count == 0) return;
+    if (count < s.counter) {
+        s.counter -= static_cast<uint32_t>(count);
+        return;
     }
+    // The counter runs out, reloads, and may run out again within the burst.
+    const uint64_t reload = reloadValue(s.data);
+    const uint64_t after = count - s.counter;
+    s.counter = static_cast<uint32_t>(reload - after % reload);
+    timeout(kTimerA, 1 + after / reload);
 }
 
 void Mfp68901::gpipPulse(uint64_t cycle, int bit) {
@@ -119,10 +127,14 @@ void Mfp68901::gpipPulse(uint64_t cycle, int bit) {
 }
 
 bool Mfp68901::observesPulses(int bit) const {
+    return pulsesUntilChange(bit) != 0;
+}
+
+uint64_t Mfp68901::pulsesUntilChange(int bit) const {
     static constexpr int kGpipChannel[8] = {kChGpip0, kChGpip1, kChGpip2, kChGpip3,
                                             kChGpip4, kChGpip5, kChGpip6, kChGpip7};
-    if (timers_[kTimerA].mode == 8) return true;
-    return bit >= 0 && bit < 8 && (ier_ & (1u << kGpipChannel[bit]));
+    if (bit >= 0 && bit < 8 && (ier_ & (1u << kGpipChannel[bit]))) return 1;
+    return timers_[kTimerA].mode == 8 ? timers_[kTimerA].counter : 0;
 }
 
 uint8_t Mfp68901::read(uint64_t cycle, unsigned reg) {

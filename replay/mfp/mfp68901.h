@@ -93,8 +93,8 @@ class Mfp68901 {
     // The CPU takes the interrupt: returns the vector number, or -1 when nothing is pending.
     int acknowledge();
 
-    // One pulse on the timer A input (counts in event mode).
-    void timerAInput(uint64_t cycle);
+    // `count` pulses on the timer A input (counts in event mode), the last one at `cycle`.
+    void timerAInput(uint64_t cycle, uint64_t count = 1);
     // A low-high-low pulse on a general purpose input line (bit 0..7): the edge that the active
     // edge register selects raises the line's interrupt.
     void gpipPulse(uint64_t cycle, int bit);
@@ -102,6 +102,10 @@ class Mfp68901 {
     // Whether pulses on the timer A input or GPIP line `bit` would change anything now: timer A
     // counts events, or the line's interrupt is enabled. When not, a host may deliver them late.
     bool observesPulses(int bit) const;
+    // How many pulses (on timer A's input and GPIP line `bit` together) may come before one of
+    // them changes anything but timer A's count: 1 while the line's interrupt is enabled, the
+    // counter in event mode, 0 when pulses do not matter at all.
+    uint64_t pulsesUntilChange(int bit) const;
 
     // Times timer t has run out since reset (for statistics and tests).
     uint64_t timeouts(int t) const { return timers_[t].timeouts; }
@@ -133,6 +137,7 @@ class Mfp68901 {
     uint8_t gpipInput_ = 0xff;
     TimerState timers_[4];
     uint64_t nowTick_ = 0;
+    uint64_t nowCycle_ = 0; // the cycle nowTick_ was worked out from
 };
 
 } // namespace replay::mfp

@@ -42,6 +42,8 @@ void SteSound::reset() {
     mixer_ = 1;
     produced_ = 0;
     sampleClock_ = 0;
+    pendingEnds_ = 0;
+    lastEndCycle_ = 0;
 }
 
 uint32_t SteSound::frameRegister(int first) const {
@@ -201,19 +203,32 @@ void SteSound::runTo(uint64_t cycle) {
     const size_t n =
         static_cast<size_t>(std::min<uint64_t>(target - sampleClock_, capacity_ - produced_));
     if (n) produce(n);
+    if (pendingEnds_) {
+        const uint64_t count = pendingEnds_;
+        pendingEnds_ = 0;
+        if (frameEnd_) frameEnd_(frameEndContext_, lastEndCycle_, count);
+    }
 }
 
-void SteSound::fetch(uint64_t sample) {
+inline void SteSound::fetch(uint64_t sample) {
+    const uint32_t step = stereo() ? 2 : 1;
     if (counter_ < frameStop_) {
-        auto at = [&](uint32_t a) {
-            return a < ramSize_ && ram_ ? static_cast<float>(static_cast<int8_t>(ram_[a])) : 0.0f;
-        };
-        sampleLeft_ = at(counter_);
-        sampleRight_ = stereo() ? at(counter_ + 1) : sampleLeft_;
-        counter_ += stereo() ? 2 : 1;
+        if (ram_ && counter_ + step <= ramSize_) {
+            sampleLeft_ = static_cast<float>(static_cast<int8_t>(ram_[counter_]));
+            sampleRight_ = static_cast<float>(static_cast<int8_t>(ram_[counter_ + step - 1]));
+        } else {
+            auto at = [&](uint32_t a) {
+                return ram_ && a < ramSize_ ? static_cast<float>(static_cast<int8_t>(ram_[a]))
+                                            : 0.0f;
+            };
+            sampleLeft_ = at(counter_);
+            sampleRight_ = at(counter_ + step - 1);
+        }
+        counter_ += step;
     }
     if (counter_ >= frameStop_) {
-        if (frameEnd_) frameEnd_(frameEndContext_, sample * kCpuCyclesPerSample);
+        ++pendingEnds_;
+        lastEndCycle_ = sample * kCpuCyclesPerSample;
         if (control_ & 2) {
             frameStart_ = frameRegister(kStartHigh);
             frameStop_ = frameRegister(kEndHigh);
@@ -225,55 +240,43 @@ void SteSound::fetch(uint64_t sample) {
 }
 
 void SteSound::produce(size_t count) {
-    const size_t first = produced_;
+    float* const left = outLeft_ + produced_;
+    float* const right = outRight_ + produced_;
+    const uint32_t period = samplePeriod();
     size_t done = 0;
     while (done < count) {
         if (!(control_ & 1)) {
-            std::fill_n(outLeft_ + first + done, count - done, 0.0f);
-            std::fill_n(outRight_ + first + done, count - done, 0.0f);
+            std::fill_n(left + done, count - done, 0.0f);
+            std::fill_n(right + done, count - done, 0.0f);
             break;
         }
         if (countdown_ == 0) {
             fetch(sampleClock_ + done);
-            countdown_ = samplePeriod();
+            countdown_ = period;
             continue;
         }
         const size_t run = std::min<size_t>(countdown_, count - done);
-        std::fill_n(outLeft_ + first + done, run, sampleLeft_);
-        std::fill_n(outRight_ + first + done, run, sampleRight_);
+        std::fill_n(left + done, run, sampleLeft_);
+        std::fill_n(right + done, run, sampleRight_);
         countdown_ -= static_cast<uint32_t>(run);
         done += run;
-        // Whole samples that end neither the frame nor this stretch, straight from memory.
-        const uint32_t period = samplePeriod();
-        const uint32_t step = stereo() ? 2 : 1;
-        if (countdown_ != 0 || frameStop_ > ramSize_ || counter_ >= frameStop_) continue;
-        const size_t whole =
-            std::min<size_t>((count - done) / period, (frameStop_ - counter_ - 1) / step);
-        const uint8_t* src = ram_ + counter_;
-        float* l = outLeft_ + first + done;
-        float* r = outRight_ + first + done;
-        for (size_t k = 0; k < whole; ++k, src += step, l += period, r += period) {
-            const float sl = static_cast<float>(static_cast<int8_t>(src[0]));
-            const float sr = static_cast<float>(static_cast<int8_t>(src[step - 1]));
-            for (uint32_t i = 0; i < period; ++i) {
-                l[i] = sl;
-                r[i] = sr;
-            }
-            sampleLeft_ = sl;
-            sampleRight_ = sr;
-        }
-        counter_ += static_cast<uint32_t>(whole) * step;
-        done += whole * period;
     }
-    produced_ = first + count;
+    produced_ += count;
     sampleClock_ += count;
 }
 
-uint64_t SteSound::nextEventCycle() const {
-    if (!(control_ & 1)) return ~uint64_t{0};
+uint64_t SteSound::frameEndCycle(uint64_t n) const {
+    if (!(control_ & 1) || n == 0) return ~uint64_t{0};
     const uint32_t step = stereo() ? 2 : 1;
-    const uint64_t left = frameStop_ > counter_ ? frameStop_ - counter_ : 0;
-    const uint64_t fetches = std::max<uint64_t>(1, (left + step - 1) / step);
+    // A frame takes one fetch per sample, and at least one (an empty frame ends at once).
+    auto fetchesOf = [step](uint32_t from, uint32_t to) -> uint64_t {
+        return std::max<uint64_t>(1, (to > from ? to - from + step - 1 : 0) / step);
+    };
+    uint64_t fetches = fetchesOf(counter_, frameStop_);
+    if (n > 1) {
+        if (!(control_ & 2)) return ~uint64_t{0}; // stops at the end of this frame
+        fetches += (n - 1) * fetchesOf(frameRegister(kStartHigh), frameRegister(kEndHigh));
+    }
     const uint64_t sample = sampleClock_ + countdown_ + (fetches - 1) * samplePeriod();
     return (sample + 1) * kCpuCyclesPerSample;
 }

@@ -24,7 +24,9 @@ inline constexpr uint32_t kCpuCyclesPerSample = 32;
 
 class SteSound {
   public:
-    using FrameEndHandler = void (*)(void* context, uint64_t cycle);
+    // Frame ends reach the handler when the DMA has been brought up to a cycle (runTo(), and
+    // register accesses): `count` of them since the last call, the last one at `cycle`.
+    using FrameEndHandler = void (*)(void* context, uint64_t cycle, uint64_t count);
 
     SteSound() { reset(); }
     void reset();
@@ -50,7 +52,10 @@ class SteSound {
     void runTo(uint64_t cycle);
     size_t produced() const { return produced_; }
     // Cycle of the next frame end while playing, ~0 otherwise.
-    uint64_t nextEventCycle() const;
+    uint64_t nextEventCycle() const { return frameEndCycle(1); }
+    // Cycle of the n-th frame end from now (n >= 1) with the registers as they are, ~0 if the
+    // DMA stops before it.
+    uint64_t frameEndCycle(uint64_t n) const;
     bool playing() const { return control_ & 1; }
     // True once the DMA has played anything since reset.
     bool used() const { return used_; }
@@ -110,6 +115,8 @@ class SteSound {
     size_t capacity_ = 0;
     size_t produced_ = 0;
     uint64_t sampleClock_ = 0;
+    uint64_t pendingEnds_ = 0;  // frame ends not yet handed to the handler
+    uint64_t lastEndCycle_ = 0; // cycle of the newest of them
 };
 
 } // namespace replay::ste

@@ -154,4 +154,33 @@ TEST(Mfp68901, EventCountAndInputLines) {
     EXPECT_EQ(m.timeouts(kTimerA), 1u);
 }
 
+// Pulses delivered as a burst count like the same pulses one by one.
+TEST(Mfp68901, EventCountBursts) {
+    struct Case {
+        uint8_t data;
+        uint64_t burst;
+        uint64_t timeouts;
+        int counterAfter; // as the data register reads (256 reads 0)
+    } cases[] = {
+        {3, 2, 0, 1}, {3, 3, 1, 3},   {3, 7, 2, 2},   {3, 9, 3, 3},
+        {1, 5, 5, 1}, {0, 255, 0, 1}, {0, 256, 1, 0}, {0, 600, 2, 168},
+    };
+    for (const Case& c : cases) {
+        for (const bool oneByOne : {false, true}) {
+            Mfp68901 m;
+            enable(m, kChTimerA);
+            m.write(0, kTadr, c.data);
+            m.write(0, kTacr, 8);
+            if (oneByOne) {
+                for (uint64_t i = 0; i < c.burst; ++i) m.timerAInput(10 + i);
+            } else {
+                m.timerAInput(10, c.burst);
+            }
+            EXPECT_EQ(m.timeouts(kTimerA), c.timeouts) << int(c.data) << " " << c.burst;
+            EXPECT_EQ(m.read(1000, kTadr), c.counterAfter) << int(c.data) << " " << c.burst;
+            EXPECT_EQ(m.irqPending(), c.timeouts > 0);
+        }
+    }
+}
+
 } // namespace

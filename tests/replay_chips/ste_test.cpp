@@ -14,12 +14,16 @@ struct Ste {
     std::vector<uint8_t> ram = std::vector<uint8_t>(kRamSize);
     SteSound dma;
     std::vector<float> left, right;
-    std::vector<uint64_t> frameEnds;
+    std::vector<uint64_t> frameEnds; // cycle of the last frame end of each report
+    uint64_t endCount = 0;           // frame ends reported in all
     explicit Ste(size_t samples) : left(samples), right(samples) {
         dma.attachMemory(ram.data(), ram.size());
         dma.beginBlock(left.data(), right.data(), samples);
         dma.onFrameEnd(
-            [](void* self, uint64_t cycle) { static_cast<Ste*>(self)->frameEnds.push_back(cycle); },
+            [](void* self, uint64_t cycle, uint64_t count) {
+                static_cast<Ste*>(self)->frameEnds.push_back(cycle);
+                static_cast<Ste*>(self)->endCount += count;
+            },
             this);
     }
     void frame(uint32_t start, uint32_t end, uint64_t cycle = 0) {
@@ -85,6 +89,32 @@ TEST(SteSound, StereoFrameEndAndStop) {
     EXPECT_EQ(s.left[1999], 0.0f);
 }
 
+// The host hears of frame ends in bursts when it brings the DMA up to date, and can ask when the
+// n-th next one falls due: one-sample looping frames at 50 kHz end every 5 chip samples.
+TEST(SteSound, FrameEndsComeInBurstsOnTheirCycles) {
+    Ste s(1000);
+    s.frame(0x6000, 0x6002); // one stereo sample
+    s.dma.write(0, 0xff8921, 0x03);
+    s.dma.write(0, 0xff8901, 3);
+    // Fetches at chip samples 0, 5, 10, ...; each ends a frame.
+    for (uint64_t n : {1u, 2u, 3u, 40u})
+        EXPECT_EQ(s.dma.frameEndCycle(n), ((n - 1) * 5 + 1) * 32) << n;
+    const uint64_t third = s.dma.frameEndCycle(3);
+    s.dma.runTo(third);
+    ASSERT_EQ(s.frameEnds.size(), 1u);
+    EXPECT_EQ(s.endCount, 3u);
+    EXPECT_EQ(s.frameEnds[0], 10 * 32u);
+    s.dma.runTo(third); // nothing new
+    EXPECT_EQ(s.frameEnds.size(), 1u);
+    EXPECT_EQ(s.dma.frameEndCycle(1), third + 5 * 32);
+    // A frame of 100 samples queued in the registers: the current one-sample frame ends first.
+    s.frame(0x7000, 0x7000 + 200, third);
+    EXPECT_EQ(s.dma.frameEndCycle(1), third + 5 * 32);
+    EXPECT_EQ(s.dma.frameEndCycle(2), third + 5 * 32 + 100 * 5 * 32);
+    s.dma.write(third, 0xff8901, 1); // no loop: the DMA stops after this frame
+    EXPECT_EQ(s.dma.frameEndCycle(2), ~uint64_t{0});
+}
+
 TEST(SteSound, LoopPicksUpNewRegistersAtFrameEnd) {
     Ste s(3000);
     std::fill(s.ram.begin() + 0x3000, s.ram.begin() + 0x3010, 5);
@@ -97,7 +127,7 @@ TEST(SteSound, LoopPicksUpNewRegistersAtFrameEnd) {
     EXPECT_EQ(s.left[0], 5.0f);
     EXPECT_EQ(s.left[16 * 5 - 1], 5.0f);
     EXPECT_EQ(s.left[16 * 5], 7.0f);
-    EXPECT_EQ(s.frameEnds.size(), 3000u / 80);
+    EXPECT_EQ(s.endCount, 3000u / 80);
     EXPECT_TRUE(s.dma.playing());
     EXPECT_TRUE(s.dma.used());
 }
@@ -132,7 +162,7 @@ TEST(SteSound, SamplesFollowMemoryAcrossFrames) {
                 ASSERT_EQ(s.left[i], l) << int(mode) << stereo << " " << i;
                 ASSERT_EQ(s.right[i], r) << int(mode) << stereo << " " << i;
             }
-            EXPECT_EQ(s.frameEnds.size(), (total + period - 1) / period / 38);
+            EXPECT_EQ(s.endCount, (total + period - 1) / period / 38);
         }
     }
 }
