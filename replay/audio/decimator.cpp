@@ -39,33 +39,54 @@ double sinc(double x) {
 
 constexpr size_t kSlack = 8;
 
-// Four floats as one value: GCC and Clang turn arithmetic on it into SIMD instructions of the
-// target (SSE on x86-64) with the same results as the scalar code, operation by operation.
-using Vec4 = float __attribute__((vector_size(16)));
+// Eight floats as one value: GCC and Clang turn arithmetic on it into SIMD instructions of the
+// target (two SSE registers on a plain x86-64, one AVX register where there is one).
+using Vec8 = float __attribute__((vector_size(32)));
+#if defined(__GNUC__) && !defined(__clang__)
+// The helpers taking and returning Vec8 are always inlined: no call passes one, so the note
+// about the calling convention of such arguments does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
 
-inline Vec4 load4(const float* p) {
-    Vec4 v;
+inline Vec8 load8(const float* p) {
+    Vec8 v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
-inline void store4(float* p, Vec4 v) {
+inline void store8(float* p, Vec8 v) {
     std::memcpy(p, &v, sizeof v);
 }
+inline Vec8 splat8(float x) {
+    return Vec8{x, x, x, x, x, x, x, x};
+}
+// Lanes summed in a fixed order.
+inline float sum8(Vec8 v) {
+    return ((v[0] + v[4]) + (v[1] + v[5])) + ((v[2] + v[6]) + (v[3] + v[7]));
+}
+
+// The filter loops below are built twice on x86-64 ELF systems: for the baseline processor and
+// for one with AVX2 and FMA; the loader picks the one the machine runs. Elsewhere (the Windows
+// library among them) only the baseline build exists.
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__)
+#define REPLAY_SIMD_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define REPLAY_SIMD_CLONES
+#endif
 
 // One half-band output per q: the centre tap on o[q], the odd offsets on e[q - i] and
-// e[q + 1 + i]. K known at compile time keeps the coefficients in registers; four outputs are
-// worked out side by side.
+// e[q + 1 + i]. K known at compile time keeps the coefficients in registers; eight outputs
+// are worked out side by side.
 template <size_t K>
-void halfBandKernel(const float* e, const float* o, const float* c, float centre, size_t count,
-                    float* out) {
-    Vec4 cv[K];
-    for (size_t i = 0; i < K; ++i) cv[i] = Vec4{c[i], c[i], c[i], c[i]};
-    const Vec4 centreV = {centre, centre, centre, centre};
+[[gnu::always_inline]] inline void halfBandBody(const float* e, const float* o, const float* c,
+                                                float centre, size_t count, float* out) {
+    Vec8 cv[K];
+    for (size_t i = 0; i < K; ++i) cv[i] = splat8(c[i]);
+    const Vec8 centreV = splat8(centre);
     size_t q = 0;
-    for (; q + 4 <= count; q += 4) {
-        Vec4 acc = centreV * load4(o + q);
-        for (size_t i = 0; i < K; ++i) acc += cv[i] * (load4(e + q + 1 + i) + load4(e + q - i));
-        store4(out + q, acc);
+    for (; q + 8 <= count; q += 8) {
+        Vec8 acc = centreV * load8(o + q);
+        for (size_t i = 0; i < K; ++i) acc += cv[i] * (load8(e + q + 1 + i) + load8(e + q - i));
+        store8(out + q, acc);
     }
     for (; q < count; ++q) {
         float acc = centre * o[q];
@@ -74,13 +95,76 @@ void halfBandKernel(const float* e, const float* o, const float* c, float centre
     }
 }
 
-void halfBandKernel(size_t k, const float* e, const float* o, const float* c, float centre,
-                    size_t count, float* out) {
+REPLAY_SIMD_CLONES
+void halfBand6(const float* e, const float* o, const float* c, float centre, size_t count,
+               float* out) {
+    halfBandBody<6>(e, o, c, centre, count, out);
+}
+
+REPLAY_SIMD_CLONES
+void halfBand12(const float* e, const float* o, const float* c, float centre, size_t count,
+                float* out) {
+    halfBandBody<12>(e, o, c, centre, count, out);
+}
+
+void halfBandAny(size_t k, const float* e, const float* o, const float* c, float centre,
+                 size_t count, float* out) {
     for (size_t q = 0; q < count; ++q) {
         float acc = centre * o[q];
         for (size_t i = 0; i < k; ++i) acc += c[i] * (e[q + 1 + i] + e[q - i]);
         out[q] = acc;
     }
+}
+
+// The polyphase stage's outputs from `pos` on while their newest tap is in the history
+// (`fill` samples of left, and of right when it is not null). Each output's coefficients lie
+// between two table rows (row a, step d to the next one) and are interpolated on the way.
+template <bool Stereo>
+[[gnu::always_inline]] inline size_t polyphaseBody(const float* table, const float* left,
+                                                   const float* right, size_t fill, uint64_t& pos,
+                                                   uint64_t step, float* outLeft, float* outRight) {
+    constexpr size_t kTaps = 64;
+    size_t produced = 0;
+    for (;;) {
+        const size_t base = static_cast<size_t>(pos >> 32);
+        if (base + kTaps / 2 >= fill) break; // the newest tap is not there yet
+        const uint32_t frac = static_cast<uint32_t>(pos);
+        const uint32_t phase = frac >> 24; // 256 phases
+        const Vec8 w = splat8(static_cast<float>(frac & 0xffffff) * (1.0f / 16777216.0f));
+        const float* a = table + static_cast<size_t>(phase) * 2 * kTaps;
+        const float* d = a + kTaps;
+        const float* xl = left + base - (kTaps / 2 - 1);
+        const float* xr = Stereo ? right + base - (kTaps / 2 - 1) : nullptr;
+        // Two sums per side shorten the chain of dependent additions.
+        Vec8 l0 = {}, l1 = {}, r0 = {}, r1 = {};
+        for (size_t j = 0; j < kTaps; j += 16) {
+            const Vec8 c0 = load8(a + j) + load8(d + j) * w;
+            const Vec8 c1 = load8(a + j + 8) + load8(d + j + 8) * w;
+            l0 += c0 * load8(xl + j);
+            l1 += c1 * load8(xl + j + 8);
+            if constexpr (Stereo) {
+                r0 += c0 * load8(xr + j);
+                r1 += c1 * load8(xr + j + 8);
+            }
+        }
+        outLeft[produced] = sum8(l0 + l1);
+        if constexpr (Stereo) outRight[produced] = sum8(r0 + r1);
+        ++produced;
+        pos += step;
+    }
+    return produced;
+}
+
+REPLAY_SIMD_CLONES
+size_t polyphaseMono(const float* table, const float* left, size_t fill, uint64_t& pos,
+                     uint64_t step, float* out) {
+    return polyphaseBody<false>(table, left, nullptr, fill, pos, step, out, nullptr);
+}
+
+REPLAY_SIMD_CLONES
+size_t polyphaseStereo(const float* table, const float* left, const float* right, size_t fill,
+                       uint64_t& pos, uint64_t step, float* outLeft, float* outRight) {
+    return polyphaseBody<true>(table, left, right, fill, pos, step, outLeft, outRight);
 }
 
 } // namespace
@@ -142,13 +226,13 @@ size_t HalfBandDecimator::process(const float* in, size_t n, float* out) {
     const float* op = odd_.data() + next_ - k_;
     switch (k_) {
     case 6:
-        halfBandKernel<6>(ep, op, coef_.data(), centre_, count, out);
+        halfBand6(ep, op, coef_.data(), centre_, count, out);
         break;
     case 12:
-        halfBandKernel<12>(ep, op, coef_.data(), centre_, count, out);
+        halfBand12(ep, op, coef_.data(), centre_, count, out);
         break;
     default:
-        halfBandKernel(k_, ep, op, coef_.data(), centre_, count, out);
+        halfBandAny(k_, ep, op, coef_.data(), centre_, count, out);
         break;
     }
     next_ = evenFill_;
@@ -228,39 +312,10 @@ size_t FractionalResampler::run(const float* inLeft, const float* inRight, size_
     std::memcpy(left_.data() + fill_, inLeft, n * sizeof(float));
     if constexpr (Stereo) std::memcpy(right_.data() + fill_, inRight, n * sizeof(float));
     fill_ += n;
-    size_t produced = 0;
-    for (;;) {
-        const size_t base = static_cast<size_t>(pos_ >> 32);
-        if (base + kTaps / 2 >= fill_) break; // the newest tap is not there yet
-        const uint32_t frac = static_cast<uint32_t>(pos_);
-        const uint32_t phase = frac >> 24; // 256 phases
-        const float w = static_cast<float>(frac & 0xffffff) * (1.0f / 16777216.0f);
-        // The coefficients lie between two table rows: interpolate them on the way.
-        const float* a = table_.data() + static_cast<size_t>(phase) * 2 * kTaps;
-        const float* d = a + kTaps;
-        const float* xl = left_.data() + base - (kTaps / 2 - 1);
-        const float* xr = right_.data() + base - (kTaps / 2 - 1);
-        const Vec4 wv = {w, w, w, w};
-        Vec4 l0 = {}, l1 = {}, r0 = {}, r1 = {};
-        for (int j = 0; j < kTaps; j += 8) {
-            const Vec4 c0 = load4(a + j) + load4(d + j) * wv;
-            const Vec4 c1 = load4(a + j + 4) + load4(d + j + 4) * wv;
-            l0 += c0 * load4(xl + j);
-            l1 += c1 * load4(xl + j + 4);
-            if constexpr (Stereo) {
-                r0 += c0 * load4(xr + j);
-                r1 += c1 * load4(xr + j + 4);
-            }
-        }
-        const Vec4 sl = l0 + l1;
-        outLeft[produced] = (sl[0] + sl[1]) + (sl[2] + sl[3]);
-        if constexpr (Stereo) {
-            const Vec4 sr = r0 + r1;
-            outRight[produced] = (sr[0] + sr[1]) + (sr[2] + sr[3]);
-        }
-        ++produced;
-        pos_ += step_;
-    }
+    const size_t produced =
+        Stereo ? polyphaseStereo(table_.data(), left_.data(), right_.data(), fill_, pos_, step_,
+                                 outLeft, outRight)
+               : polyphaseMono(table_.data(), left_.data(), fill_, pos_, step_, outLeft);
     const size_t base = static_cast<size_t>(pos_ >> 32);
     const size_t keepFrom = base - (kTaps / 2 - 1);
     const size_t keep = fill_ - keepFrom;

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 
 namespace replay::ste {
 namespace {
 
 // Register offsets from kBase.
+using Vec4 = float __attribute__((vector_size(16)));
+
 constexpr uint32_t kControl = 0x01;
 constexpr uint32_t kStartHigh = 0x03;
 constexpr uint32_t kCounterHigh = 0x09;
@@ -256,8 +259,19 @@ void SteSound::produce(size_t count) {
             continue;
         }
         const size_t run = std::min<size_t>(countdown_, count - done);
-        std::fill_n(left + done, run, sampleLeft_);
-        std::fill_n(right + done, run, sampleRight_);
+        if (run <= 8 && produced_ + done + 8 <= capacity_) {
+            // The common short run (5 or 10 chip samples at the two high rates): two plain
+            // 4-float stores per side; what they write past the run is overwritten next.
+            const Vec4 l = {sampleLeft_, sampleLeft_, sampleLeft_, sampleLeft_};
+            const Vec4 r = {sampleRight_, sampleRight_, sampleRight_, sampleRight_};
+            std::memcpy(left + done, &l, sizeof l);
+            std::memcpy(left + done + 4, &l, sizeof l);
+            std::memcpy(right + done, &r, sizeof r);
+            std::memcpy(right + done + 4, &r, sizeof r);
+        } else {
+            std::fill_n(left + done, run, sampleLeft_);
+            std::fill_n(right + done, run, sampleRight_);
+        }
         countdown_ -= static_cast<uint32_t>(run);
         done += run;
     }
