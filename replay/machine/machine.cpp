@@ -651,8 +651,8 @@ void Machine::produceBlock(bool keep) {
         levels_[v].store(static_cast<uint8_t>(ym_.voiceLevel(v)), std::memory_order_relaxed);
     if (!keep) return;
     ste_.mixWithYm(ymBuf_.data(), kChipBlock, left_.data(), right_.data());
-    const size_t n = decimator_.process(left_.data(), right_.data(), kChipBlock, ste_.used(),
-                                        outLeft_.data(), outRight_.data());
+    const size_t n = decimator_.process(left_.data(), right_.data(), kChipBlock,
+                                        ste_.stereoOutput(), outLeft_.data(), outRight_.data());
     // 1.0 after DC removal is about the swing of three voices at full level.
     const float scale = 26000.0f * gain_;
     for (size_t i = 0; i < n; ++i) {

@@ -55,6 +55,10 @@ uint32_t SteSound::frameRegister(int first) const {
 }
 
 void SteSound::start() {
+    if (!used_ && capacity_) { // the block so far was skipped while nothing played
+        std::fill_n(outLeft_, produced_, 0.0f);
+        std::fill_n(outRight_, produced_, 0.0f);
+    }
     frameStart_ = frameRegister(kStartHigh);
     frameStop_ = frameRegister(kEndHigh);
     counter_ = frameStart_;
@@ -249,8 +253,10 @@ void SteSound::produce(size_t count) {
     size_t done = 0;
     while (done < count) {
         if (!(control_ & 1)) {
-            std::fill_n(left + done, count - done, 0.0f);
-            std::fill_n(right + done, count - done, 0.0f);
+            if (used_) { // before the first frame the buffers are not read at all
+                std::fill_n(left + done, count - done, 0.0f);
+                std::fill_n(right + done, count - done, 0.0f);
+            }
             break;
         }
         if (countdown_ == 0) {
@@ -300,6 +306,13 @@ void SteSound::mixWithYm(const float* ym, size_t n, float* left, float* right) c
     const float gl = master * leftGain();
     const float gr = master * rightGain();
     const float y = ymGain();
+    if (!used_) { // the DMA has not played yet: its buffers hold nothing
+        for (size_t i = 0; i < n; ++i) {
+            left[i] = ym[i] * y * gl;
+            right[i] = ym[i] * y * gr;
+        }
+        return;
+    }
     for (size_t i = 0; i < n; ++i) {
         left[i] = (left[i] * kDmaWeight + ym[i] * y) * gl;
         right[i] = (right[i] * kDmaWeight + ym[i] * y) * gr;

@@ -59,9 +59,12 @@ class SteSound {
     bool playing() const { return control_ & 1; }
     // True once the DMA has played anything since reset.
     bool used() const { return used_; }
+    // Whether the two output channels can differ: the DMA has played, or the volumes differ.
+    bool stereoOutput() const { return used_ || left_ != right_; }
 
     // Mixes the YM stream into the DMA stream of this block and applies the LMC1992 settings:
-    // left/right[i] = (dma + ymWeight * ym[i]) * gains.
+    // left/right[i] = (dma + ymWeight * ym[i]) * gains. Until the DMA first plays, the block's
+    // DMA buffers are left unwritten and the mix is the YM's alone.
     void mixWithYm(const float* ym, size_t n, float* left, float* right) const;
 
     // Linear gains from the current LMC1992 settings (1 = 0 dB).

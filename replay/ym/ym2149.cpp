@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 
 namespace replay::ym {
 namespace {
+
+using Vec4 = float __attribute__((vector_size(16)));
 
 // Register masks: unused bits read back as zero.
 constexpr uint8_t kMask[kRegisterCount] = {0xff, 0x0f, 0xff, 0x0f, 0xff, 0x0f, 0x1f, 0xff,
@@ -209,22 +212,33 @@ void Ym2149::generate(size_t count) {
             lastKey_ = key;
             lastValue_ = mix(levels[0], levels[1], levels[2]);
         }
-        std::fill_n(out_ + produced_ + done, run, lastValue_);
+        float* const out = out_ + produced_ + done;
+        if (run <= 8 && produced_ + done + 8 <= capacity_) {
+            // Short runs (digitised sound, high tones) as two 4-float stores; what lands past
+            // the run is overwritten by the next one.
+            const Vec4 v = {lastValue_, lastValue_, lastValue_, lastValue_};
+            std::memcpy(out, &v, sizeof v);
+            std::memcpy(out + 4, &v, sizeof v);
+        } else {
+            std::fill_n(out, run, lastValue_);
+        }
         done += run;
 
-        // Move every generator on by the run.
+        // Move every generator on by the run. A run ends on the next event of every generator
+        // that matters, so one period is the usual step; only idle ones need a division.
         for (int v = 0; v < 3; ++v) {
             uint32_t c = toneCount_[v] + run;
-            if (c >= tonePeriod_[v]) {
-                uint32_t toggles = c / tonePeriod_[v];
-                c -= toggles * tonePeriod_[v];
+            const uint32_t p = tonePeriod_[v];
+            if (c >= p) {
+                const uint32_t toggles = c < 2 * p ? 1 : c / p;
+                c -= toggles * p;
                 toneOut_[v] ^= toggles & 1u;
             }
             toneCount_[v] = c;
         }
         noiseCount_ += run;
         if (noiseCount_ >= noisePeriod_) {
-            uint32_t shifts = noiseCount_ / noisePeriod_;
+            const uint32_t shifts = noiseCount_ < 2 * noisePeriod_ ? 1 : noiseCount_ / noisePeriod_;
             noiseCount_ -= shifts * noisePeriod_;
             // 17-bit shift register, taps at bits 0 and 3. When nothing listens, only its
             // phase is kept.
@@ -234,7 +248,7 @@ void Ym2149::generate(size_t count) {
         }
         envCount_ += run;
         if (envCount_ >= envPeriod_) {
-            uint32_t steps = envCount_ / envPeriod_;
+            const uint32_t steps = envCount_ < 2 * envPeriod_ ? 1 : envCount_ / envPeriod_;
             envCount_ -= steps * envPeriod_;
             if (envPos_ + steps < 96) {
                 envPos_ += steps;

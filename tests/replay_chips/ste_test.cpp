@@ -115,6 +115,26 @@ TEST(SteSound, FrameEndsComeInBurstsOnTheirCycles) {
     EXPECT_EQ(s.dma.frameEndCycle(2), ~uint64_t{0});
 }
 
+// Before the DMA first plays its buffers are not written; a start in the middle of a block
+// clears what came before it, so the mix of that part is the YM's alone.
+TEST(SteSound, FirstStartInsideABlockMixesCleanly) {
+    Ste s(400);
+    std::fill(s.left.begin(), s.left.end(), 1000.0f); // stale contents
+    std::fill(s.right.begin(), s.right.end(), 1000.0f);
+    std::fill(s.ram.begin() + 0x8000, s.ram.begin() + 0x8100, 64);
+    s.frame(0x8000, 0x8100);
+    s.dma.write(0, 0xff8921, 0x83);
+    s.dma.runTo(100 * 32);
+    s.dma.write(100 * 32, 0xff8901, 1);
+    s.dma.runTo(400 * 32);
+    std::vector<float> ym(400, 0.25f);
+    s.dma.mixWithYm(ym.data(), ym.size(), s.left.data(), s.right.data());
+    EXPECT_FLOAT_EQ(s.left[0], 0.25f);
+    EXPECT_FLOAT_EQ(s.right[99], 0.25f);
+    EXPECT_GT(s.left[100], 0.25f);
+    EXPECT_FLOAT_EQ(s.left[100], s.right[399]);
+}
+
 TEST(SteSound, LoopPicksUpNewRegistersAtFrameEnd) {
     Ste s(3000);
     std::fill(s.ram.begin() + 0x3000, s.ram.begin() + 0x3010, 5);
