@@ -46,6 +46,11 @@ void Cpu::slowWrite(uint32_t addr, uint32_t v, int size, Fc fc) {
 }
 
 void Cpu::abortInstruction() {
+    // An instruction abandoned without its exception frame never refills the queue.
+    if (prefetchDue_) {
+        cycles_ -= 4;
+        prefetchDue_ = false;
+    }
     // Every entry point (run, step, reset) installs a landing buffer before touching the bus.
     std::longjmp(*jmp_, 1);
 }
@@ -91,10 +96,7 @@ void Cpu::group0(int vec, uint32_t addr, bool read, Fc fc) {
     Exec::wr16(*this, sp + 2, addr >> 16);
     uint32_t target = Exec::rd32(*this, static_cast<uint32_t>(vec) * 4);
     cycles_ += 6;
-    if (prefetchDue_) { // the abandoned instruction's closing prefetch is part of the 50 cycles
-        cycles_ += 4;
-        prefetchDue_ = false;
-    }
+    prefetchDue_ = false; // the abandoned instruction's closing prefetch is part of the 50 cycles
     if (target & 1) {
         halted_ = true;
         inGroup0_ = false;
@@ -175,16 +177,10 @@ M68K_HOT void Cpu::execInstruction() {
     instrPc_ = pc_;
     instrCycles_ = cycles_;
     aePc_ = pc_;
-    // The opcode word was already in the prefetch queue: the bus cycle that refills the queue
-    // comes at the end of the instruction, so operand accesses happen on the cycles the chip
-    // has them (a fault's frame adds it back).
     ir_ = static_cast<uint16_t>(Exec::fetchOpcode(*this));
-    prefetchDue_ = true;
+    startPrefetch();
     table_[ir_](*this, ir_);
-    if (prefetchDue_) {
-        cycles_ += 4;
-        prefetchDue_ = false;
-    }
+    prefetchDue_ = false;
     if (traceNext_) {
         traceNext_ = false;
         tracePending_ = true;
@@ -217,14 +213,10 @@ M68K_NOINLINE void Cpu::runLoop() {
         instrPc_ = pc_;
         instrCycles_ = cycles_;
         aePc_ = pc_;
-        // As in execInstruction(), the opcode's own bus cycle is counted at the end.
         ir_ = static_cast<uint16_t>(Exec::fetchOpcode(*this));
-        prefetchDue_ = true;
+        startPrefetch();
         table_[ir_](*this, ir_);
-        if (prefetchDue_) {
-            cycles_ += 4;
-            prefetchDue_ = false;
-        }
+        prefetchDue_ = false;
     }
 }
 

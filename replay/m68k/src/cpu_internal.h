@@ -143,19 +143,15 @@ struct Exec {
     // Instruction stream.
     // Read-modify-write instructions refill the prefetch queue between their read and their
     // write: count that bus cycle now rather than at the end of the instruction.
-    static M68K_HOT void prefetchNow(Cpu& c) {
-        if (c.prefetchDue_) {
-            c.cycles_ += 4;
-            c.prefetchDue_ = false;
-        }
-    }
+    static M68K_HOT void prefetchNow(Cpu& c) { c.prefetchDue_ = false; }
 
     static M68K_HOT uint32_t fetch(Cpu& c) {
         uint32_t v = rd16(c, c.pc_, progFc(c));
         c.pc_ += 2;
         return v;
     }
-    // The opcode word: its bus cycle is counted when the instruction refills the queue.
+    // The opcode word: it was in the prefetch queue already; the bus cycle that refills the
+    // queue is counted by startPrefetch().
     static M68K_HOT uint32_t fetchOpcode(Cpu& c) {
         const uint32_t addr = c.pc_;
         if (addr & 1) c.addressError(addr, true, progFc(c));
@@ -430,8 +426,7 @@ struct Exec {
     // (negative: as counted so far).
     static void jump(Cpu& c, uint32_t target, uint32_t stackedPc, int faultCycles) {
         if (target & 1) {
-            if (faultCycles >= 0)
-                c.cycles_ = c.instrCycles_ + faultCycles - (c.prefetchDue_ ? 4 : 0);
+            if (faultCycles >= 0) c.cycles_ = c.instrCycles_ + faultCycles;
             c.aePc_ = stackedPc;
             c.addressError(target, true, progFc(c));
         }

@@ -144,7 +144,7 @@ class Cpu {
     void setHalted(bool h) { halted_ = h; }
 
     // Total cycles since construction; advances during an instruction as its bus accesses happen.
-    uint64_t cycles() const { return static_cast<uint64_t>(cycles_); }
+    uint64_t cycles() const { return static_cast<uint64_t>(cycles_ - (prefetchDue_ ? 4 : 0)); }
 
     // Registers. a(7) is the active stack pointer.
     uint32_t d(int n) const { return r_[n & 7]; }
@@ -172,6 +172,13 @@ class Cpu {
 
     void execOne();
     void runLoop();
+    // The bus cycle that refills the prefetch queue comes at the end of an instruction; it is
+    // counted as the instruction starts, and cycles() leaves it out until it has happened, so
+    // operand accesses are seen on the cycles the chip has them.
+    void startPrefetch() {
+        cycles_ += 4;
+        prefetchDue_ = true;
+    }
     bool serviceEvents();
     void execInstruction();
     void takeInterrupt(int level);
@@ -207,7 +214,7 @@ class Cpu {
     bool stopped_ = false;
     bool halted_ = false;
     bool inGroup0_ = false;
-    bool prefetchDue_ = false;  // the current instruction's closing prefetch is still to come
+    bool prefetchDue_ = false;  // the closing prefetch is counted in cycles_ but still to come
     bool traceNext_ = false;    // T was set when the current instruction started
     bool tracePending_ = false; // trace exception due before the next instruction
     std::jmp_buf* jmp_ = nullptr;
