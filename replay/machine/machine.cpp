@@ -110,7 +110,7 @@ uint8_t Machine::ioRead(uint32_t addr) {
     if (addr >= ste::kBase && addr < ste::kEnd) return ste_.read(now, addr);
     if (addr >= 0xfffa00 && addr < 0xfffa40) {
         if (!(addr & 1)) return 0xff;
-        ste_.runTo(now); // DMA frame ends up to now reach the MFP first
+        ste_.syncTo(now); // DMA frame ends up to now reach the MFP first
         uint8_t v = mfp_.read(now, (addr - 0xfffa01) / 2);
         updateIpl();
         return v;
@@ -146,7 +146,7 @@ void Machine::ioWrite(uint32_t addr, uint8_t value) {
     if (addr >= 0xfffa00 && addr < 0xfffa40) {
         if (addr & 1) {
             const unsigned reg = (addr - 0xfffa01) / 2;
-            ste_.runTo(now);
+            ste_.syncTo(now);
             mfp_.write(now, reg, value);
             updateIpl();
             // Enables and timer settings move the next timer event: the CPU's slice ends here
@@ -188,7 +188,7 @@ bool Machine::busWrite(void* ctx, uint32_t addr, uint32_t value, int size, m68k:
 int Machine::busAcknowledge(void* ctx, int level) {
     auto* m = static_cast<Machine*>(ctx);
     if (level == mfp::kIrqLevel) {
-        m->ste_.runTo(m->cpu_->cycles());
+        m->ste_.syncTo(m->cpu_->cycles());
         m->mfp_.advance(m->cpu_->cycles());
         int vector = m->mfp_.acknowledge();
         m->updateIpl();
@@ -612,7 +612,7 @@ void Machine::runCpuTo(uint64_t cycle) {
         if (inCall_) limit = std::min(limit, callDeadline_ + 1);
         if (limit <= now) limit = now + 1;
         cpu.run(static_cast<int>(std::min<uint64_t>(limit - now, 1u << 24)));
-        ste_.runTo(cpu.cycles());
+        ste_.syncTo(cpu.cycles()); // frame ends due; the samples follow at the block's end
         mfp_.advance(cpu.cycles());
         if (cpu.halted() && state_ != State::kFaulted) {
             if (callReturned_) {

@@ -47,6 +47,7 @@ void SteSound::reset() {
     sampleClock_ = 0;
     pendingEnds_ = 0;
     lastEndCycle_ = 0;
+    nextEnd_ = ~uint64_t{0};
 }
 
 uint32_t SteSound::frameRegister(int first) const {
@@ -127,6 +128,7 @@ void SteSound::write(uint64_t cycle, uint32_t address, uint8_t value) {
             regs_[off] = value; // frame registers; the counter is read-only
         break;
     }
+    nextEnd_ = frameEndCycle(1);
 }
 
 uint16_t SteSound::readWord(uint64_t cycle, uint32_t address) {
@@ -210,6 +212,7 @@ void SteSound::runTo(uint64_t cycle) {
     const size_t n =
         static_cast<size_t>(std::min<uint64_t>(target - sampleClock_, capacity_ - produced_));
     if (n) produce(n);
+    nextEnd_ = frameEndCycle(1);
     if (pendingEnds_) {
         const uint64_t count = pendingEnds_;
         pendingEnds_ = 0;

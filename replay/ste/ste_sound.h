@@ -50,6 +50,11 @@ class SteSound {
     // DMA output goes to left/right[0..capacity) from the next chip sample on.
     void beginBlock(float* left, float* right, size_t capacity);
     void runTo(uint64_t cycle);
+    // Like runTo() when a frame end is due by `cycle`; otherwise nothing (the samples wait for
+    // the next runTo()). For hosts that only need the frame ends on time.
+    void syncTo(uint64_t cycle) {
+        if (cycle >= nextEnd_) runTo(cycle);
+    }
     size_t produced() const { return produced_; }
     // Cycle of the next frame end while playing, ~0 otherwise.
     uint64_t nextEventCycle() const { return frameEndCycle(1); }
@@ -118,8 +123,9 @@ class SteSound {
     size_t capacity_ = 0;
     size_t produced_ = 0;
     uint64_t sampleClock_ = 0;
-    uint64_t pendingEnds_ = 0;  // frame ends not yet handed to the handler
-    uint64_t lastEndCycle_ = 0; // cycle of the newest of them
+    uint64_t pendingEnds_ = 0;        // frame ends not yet handed to the handler
+    uint64_t lastEndCycle_ = 0;       // cycle of the newest of them
+    uint64_t nextEnd_ = ~uint64_t{0}; // frameEndCycle(1) as of the last change
 };
 
 } // namespace replay::ste
