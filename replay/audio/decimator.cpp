@@ -42,6 +42,7 @@ constexpr size_t kSlack = 8;
 // Eight floats as one value: GCC and Clang turn arithmetic on it into SIMD instructions of the
 // target (two SSE registers on a plain x86-64, one AVX register where there is one).
 using Vec8 = float __attribute__((vector_size(32)));
+using Vec4 = float __attribute__((vector_size(16)));
 #if defined(__GNUC__) && !defined(__clang__)
 // The helpers taking and returning Vec8 are always inlined: no call passes one, so the note
 // about the calling convention of such arguments does not apply.
@@ -147,8 +148,20 @@ template <bool Stereo>
                 r1 += c1 * load8(xr + j + 8);
             }
         }
-        outLeft[produced] = sum8(l0 + l1);
-        if constexpr (Stereo) outRight[produced] = sum8(r0 + r1);
+        if constexpr (Stereo) {
+            // Both sides' lanes folded together: [l0+l4+l2+l6, l1+l5+l3+l7, r.., r..].
+            const Vec8 l = l0 + l1, r = r0 + r1;
+            const Vec4 lh = __builtin_shufflevector(l, l, 0, 1, 2, 3) +
+                            __builtin_shufflevector(l, l, 4, 5, 6, 7);
+            const Vec4 rh = __builtin_shufflevector(r, r, 0, 1, 2, 3) +
+                            __builtin_shufflevector(r, r, 4, 5, 6, 7);
+            const Vec4 q = __builtin_shufflevector(lh, rh, 0, 1, 4, 5) +
+                           __builtin_shufflevector(lh, rh, 2, 3, 6, 7);
+            outLeft[produced] = q[0] + q[1];
+            outRight[produced] = q[2] + q[3];
+        } else {
+            outLeft[produced] = sum8(l0 + l1);
+        }
         ++produced;
         pos += step;
     }

@@ -290,10 +290,10 @@ void SteSound::produce(size_t count) {
 
 uint64_t SteSound::frameEndCycle(uint64_t n) const {
     if (!(control_ & 1) || n == 0) return ~uint64_t{0};
-    const uint32_t step = stereo() ? 2 : 1;
+    const uint32_t shift = stereo() ? 1 : 0; // bytes per sample 2 or 1
     // A frame takes one fetch per sample, and at least one (an empty frame ends at once).
-    auto fetchesOf = [step](uint32_t from, uint32_t to) -> uint64_t {
-        return std::max<uint64_t>(1, (to > from ? to - from + step - 1 : 0) / step);
+    auto fetchesOf = [shift](uint32_t from, uint32_t to) -> uint64_t {
+        return std::max<uint64_t>(1, (to > from ? to - from + shift : 0) >> shift);
     };
     uint64_t fetches = fetchesOf(counter_, frameStop_);
     if (n > 1) {
