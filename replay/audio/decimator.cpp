@@ -60,9 +60,14 @@ inline void store8(float* p, Vec8 v) {
 inline Vec8 splat8(float x) {
     return Vec8{x, x, x, x, x, x, x, x};
 }
-// Lanes summed in a fixed order.
+// Lanes summed in a fixed order, the same for one side alone and for two side by side (a
+// mono history turning stereo goes on with identical results).
+inline Vec4 fold8(Vec8 v) {
+    return __builtin_shufflevector(v, v, 0, 1, 2, 3) + __builtin_shufflevector(v, v, 4, 5, 6, 7);
+}
 inline float sum8(Vec8 v) {
-    return ((v[0] + v[4]) + (v[1] + v[5])) + ((v[2] + v[6]) + (v[3] + v[7]));
+    const Vec4 h = fold8(v);
+    return (h[0] + h[2]) + (h[1] + h[3]);
 }
 
 // The filter loops below are built twice on x86-64 ELF systems: for the baseline processor and
@@ -149,12 +154,8 @@ template <bool Stereo>
             }
         }
         if constexpr (Stereo) {
-            // Both sides' lanes folded together: [l0+l4+l2+l6, l1+l5+l3+l7, r.., r..].
-            const Vec8 l = l0 + l1, r = r0 + r1;
-            const Vec4 lh = __builtin_shufflevector(l, l, 0, 1, 2, 3) +
-                            __builtin_shufflevector(l, l, 4, 5, 6, 7);
-            const Vec4 rh = __builtin_shufflevector(r, r, 0, 1, 2, 3) +
-                            __builtin_shufflevector(r, r, 4, 5, 6, 7);
+            // Both sides folded together: [l0+l2, l1+l3, r0+r2, r1+r3] of the folded halves.
+            const Vec4 lh = fold8(l0 + l1), rh = fold8(r0 + r1);
             const Vec4 q = __builtin_shufflevector(lh, rh, 0, 1, 4, 5) +
                            __builtin_shufflevector(lh, rh, 2, 3, 6, 7);
             outLeft[produced] = q[0] + q[1];
