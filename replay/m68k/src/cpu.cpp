@@ -16,6 +16,7 @@ uint16_t Cpu::sr() const {
 }
 
 void Cpu::setSr(uint16_t v) {
+    attention_ = true;
     bool wasS = (sr_ & 0x2000) != 0;
     bool nowS = (v & 0x2000) != 0;
     if (wasS != nowS) std::swap(r_[15], otherSp_);
@@ -31,6 +32,7 @@ void Cpu::setIpl(int level) {
     level &= 7;
     if (level == 7 && ipl_ != 7) nmiPending_ = true;
     ipl_ = level;
+    attention_ = true;
 }
 
 uint32_t Cpu::slowRead(uint32_t addr, int size, Fc fc) {
@@ -66,6 +68,7 @@ void Cpu::busError(uint32_t addr, bool read, Fc fc) {
 }
 
 void Cpu::group0(int vec, uint32_t addr, bool read, Fc fc) {
+    attention_ = true;
     if (inGroup0_) { // a fault while stacking a fault: the processor halts
         halted_ = true;
         inGroup0_ = false;
@@ -108,6 +111,7 @@ void Cpu::group0(int vec, uint32_t addr, bool read, Fc fc) {
 }
 
 bool Cpu::exception(int vec, uint32_t pushPc, int before, int after) {
+    attention_ = true;
     if (vec == kVecIllegal || vec == kVecPrivilege || vec == kVecLineA || vec == kVecLineF)
         traceNext_ = false;
     if (bus_.exception) {
@@ -197,17 +201,17 @@ M68K_NOINLINE void Cpu::runLoop() {
     while (cycles_ < runEnd_) {
         // Anything out of the ordinary (an event to serve, a trace bit, a stopped or halted
         // processor) takes the full path; plain instructions skip its bookkeeping.
-        if (halted_ | stopped_ | tracePending_ | nmiPending_ | ((sr_ & 0x8000) != 0) |
-            (ipl_ > ((sr_ >> 8) & 7))) {
+        if (attention_) {
             if (halted_) break;
             if (serviceEvents()) {
                 if (stopped_) { // nothing happens until an interrupt arrives
                     cycles_ = runEnd_;
                     break;
                 }
-                continue;
+            } else {
+                execInstruction();
             }
-            execInstruction();
+            attention_ = needsAttention();
             continue;
         }
         instrPc_ = pc_;
@@ -228,6 +232,7 @@ int Cpu::run(int budget) {
     jmpSaved_ = jmp_;
     jmp_ = &buf;
     setjmp(buf); // a faulting instruction lands here after its exception was processed
+    attention_ = true;
     runLoop();
     jmp_ = jmpSaved_;
     return static_cast<int>(cycles_ - runStart_);
@@ -247,6 +252,7 @@ void Cpu::reset() {
     std::jmp_buf buf;
     std::jmp_buf* const saved = jmp_;
     jmp_ = &buf;
+    attention_ = true;
     halted_ = false;
     stopped_ = false;
     inGroup0_ = false;

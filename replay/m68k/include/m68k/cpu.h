@@ -141,7 +141,10 @@ class Cpu {
     bool halted() const { return halted_; }
     // Lets the host stop the processor, e.g. from a hook; run() returns after the current
     // instruction. Cleared by reset() or setHalted(false).
-    void setHalted(bool h) { halted_ = h; }
+    void setHalted(bool h) {
+        halted_ = h;
+        attention_ = true;
+    }
 
     // Total cycles since construction; advances during an instruction as its bus accesses happen.
     uint64_t cycles() const { return static_cast<uint64_t>(cycles_ - (prefetchDue_ ? 4 : 0)); }
@@ -160,7 +163,10 @@ class Cpu {
     void setUsp(uint32_t v) { ((sr_ & 0x2000) ? otherSp_ : r_[15]) = v; }
     void setSsp(uint32_t v) { ((sr_ & 0x2000) ? r_[15] : otherSp_) = v; }
     // Leaves the stopped state without an interrupt (for hosts that call routines directly).
-    void setStopped(bool s) { stopped_ = s; }
+    void setStopped(bool s) {
+        stopped_ = s;
+        attention_ = true;
+    }
 
     // The opcode and address of the instruction being executed (valid inside hooks).
     uint16_t opcode() const { return ir_; }
@@ -172,6 +178,10 @@ class Cpu {
 
     void execOne();
     void runLoop();
+    bool needsAttention() const {
+        return halted_ | stopped_ | tracePending_ | nmiPending_ | ((sr_ & 0x8000) != 0) |
+               (ipl_ > ((sr_ >> 8) & 7));
+    }
     // The bus cycle that refills the prefetch queue comes at the end of an instruction; it is
     // counted as the instruction starts, and cycles() leaves it out until it has happened, so
     // operand accesses are seen on the cycles the chip has them.
@@ -217,6 +227,10 @@ class Cpu {
     bool prefetchDue_ = false;  // the closing prefetch is counted in cycles_ but still to come
     bool traceNext_ = false;    // T was set when the current instruction started
     bool tracePending_ = false; // trace exception due before the next instruction
+    // Set whenever something needsAttention() reads may have changed (the status register,
+    // the interrupt level, a stop or halt); run() then takes its full path and works it out
+    // again.
+    bool attention_ = true;
     std::jmp_buf* jmp_ = nullptr;
     std::jmp_buf* jmpSaved_ = nullptr;
     int64_t runStart_ = 0;
