@@ -101,6 +101,24 @@ void Machine::poke16(uint32_t a, uint16_t v) {
 // ---------------------------------------------------------------------------------------------
 // Bus
 
+// DMA frame ends are handed to the MFP late, in bursts (see frameEnd); the one that raises an
+// interrupt always ends the CPU's slice and arrives on time. Only the registers that count
+// them, decide whether they count or hold their pending bits need the ones before it first.
+bool Machine::dmaPulsesMatter(unsigned reg) {
+    switch (reg) {
+    case mfp::kAer:
+    case mfp::kIera:
+    case mfp::kIerb:
+    case mfp::kIpra:
+    case mfp::kIprb:
+    case mfp::kTacr:
+    case mfp::kTadr:
+        return true;
+    default:
+        return false;
+    }
+}
+
 uint8_t Machine::ioRead(uint32_t addr) {
     const uint64_t now = cpu_->cycles();
     if (addr >= 0xff8800 && addr < 0xff8900) {
@@ -110,8 +128,9 @@ uint8_t Machine::ioRead(uint32_t addr) {
     if (addr >= ste::kBase && addr < ste::kEnd) return ste_.read(now, addr);
     if (addr >= 0xfffa00 && addr < 0xfffa40) {
         if (!(addr & 1)) return 0xff;
-        ste_.syncTo(now); // DMA frame ends up to now reach the MFP first
-        uint8_t v = mfp_.read(now, (addr - 0xfffa01) / 2);
+        const unsigned reg = (addr - 0xfffa01) / 2;
+        if (dmaPulsesMatter(reg)) ste_.syncTo(now); // DMA frame ends up to now come first
+        uint8_t v = mfp_.read(now, reg);
         updateIpl();
         return v;
     }
@@ -146,7 +165,7 @@ void Machine::ioWrite(uint32_t addr, uint8_t value) {
     if (addr >= 0xfffa00 && addr < 0xfffa40) {
         if (addr & 1) {
             const unsigned reg = (addr - 0xfffa01) / 2;
-            ste_.syncTo(now);
+            if (dmaPulsesMatter(reg)) ste_.syncTo(now);
             mfp_.write(now, reg, value);
             updateIpl();
             // Enables and timer settings move the next timer event: the CPU's slice ends here
@@ -188,7 +207,6 @@ bool Machine::busWrite(void* ctx, uint32_t addr, uint32_t value, int size, m68k:
 int Machine::busAcknowledge(void* ctx, int level) {
     auto* m = static_cast<Machine*>(ctx);
     if (level == mfp::kIrqLevel) {
-        m->ste_.syncTo(m->cpu_->cycles());
         m->mfp_.advance(m->cpu_->cycles());
         int vector = m->mfp_.acknowledge();
         m->updateIpl();

@@ -112,6 +112,7 @@ class Machine {
     static int busAcknowledge(void* ctx, int level);
     static m68k::ExceptionAction busException(void* ctx, m68k::Cpu& cpu, int vector);
     static void frameEnd(void* ctx, uint64_t cycle, uint64_t count);
+    static bool dmaPulsesMatter(unsigned mfpRegister);
 
     uint8_t ioRead(uint32_t addr);
     void ioWrite(uint32_t addr, uint8_t value);

@@ -220,70 +220,87 @@ void SteSound::runTo(uint64_t cycle) {
     }
 }
 
-inline void SteSound::fetch(uint64_t sample) {
-    const uint32_t step = stereo() ? 2 : 1;
-    if (counter_ < frameStop_) {
-        if (ram_ && counter_ + step <= ramSize_) {
-            sampleLeft_ = static_cast<float>(static_cast<int8_t>(ram_[counter_]));
-            sampleRight_ = static_cast<float>(static_cast<int8_t>(ram_[counter_ + step - 1]));
-        } else {
-            auto at = [&](uint32_t a) {
-                return ram_ && a < ramSize_ ? static_cast<float>(static_cast<int8_t>(ram_[a]))
-                                            : 0.0f;
-            };
-            sampleLeft_ = at(counter_);
-            sampleRight_ = at(counter_ + step - 1);
-        }
-        counter_ += step;
-    }
-    if (counter_ >= frameStop_) {
-        ++pendingEnds_;
-        lastEndCycle_ = sample * kCpuCyclesPerSample;
-        if (control_ & 2) {
-            frameStart_ = frameRegister(kStartHigh);
-            frameStop_ = frameRegister(kEndHigh);
-            counter_ = frameStart_;
-        } else {
-            control_ &= static_cast<uint8_t>(~1u);
-        }
-    }
-}
-
+// The state lives in locals through the loop: the compiler cannot tell the output stores from
+// the members, and would reload every member after each of them.
 void SteSound::produce(size_t count) {
     float* const left = outLeft_ + produced_;
     float* const right = outRight_ + produced_;
+    const size_t room = capacity_ - produced_;
     const uint32_t period = samplePeriod();
+    const uint32_t step = stereo() ? 2 : 1;
+    // A looping frame starts over from the registers as they are now (a write to them ends the
+    // stretch that produce() covers).
+    const uint32_t nextStart = frameRegister(kStartHigh);
+    const uint32_t nextStop = frameRegister(kEndHigh);
+    const uint8_t* const ram = ram_;
+    const size_t ramSize = ram ? ramSize_ : 0;
+    uint8_t control = control_;
+    uint32_t counter = counter_;
+    uint32_t start = frameStart_;
+    uint32_t stop = frameStop_;
+    uint32_t countdown = countdown_;
+    float sampleLeft = sampleLeft_;
+    float sampleRight = sampleRight_;
+    uint64_t ends = pendingEnds_;
+    uint64_t lastEnd = lastEndCycle_;
     size_t done = 0;
     while (done < count) {
-        if (!(control_ & 1)) {
+        if (!(control & 1)) {
             if (used_) { // before the first frame the buffers are not read at all
                 std::fill_n(left + done, count - done, 0.0f);
                 std::fill_n(right + done, count - done, 0.0f);
             }
             break;
         }
-        if (countdown_ == 0) {
-            fetch(sampleClock_ + done);
-            countdown_ = period;
+        if (countdown == 0) { // fetch the next sample
+            if (counter < stop) {
+                auto at = [&](uint32_t a) {
+                    return a < ramSize ? static_cast<float>(static_cast<int8_t>(ram[a])) : 0.0f;
+                };
+                sampleLeft = at(counter);
+                sampleRight = at(counter + step - 1);
+                counter += step;
+            }
+            if (counter >= stop) { // the frame ends on this fetch
+                ++ends;
+                lastEnd = (sampleClock_ + done) * kCpuCyclesPerSample;
+                if (control & 2) {
+                    start = nextStart;
+                    stop = nextStop;
+                    counter = start;
+                } else {
+                    control &= static_cast<uint8_t>(~1u);
+                }
+            }
+            countdown = period;
             continue;
         }
-        const size_t run = std::min<size_t>(countdown_, count - done);
-        if (run <= 8 && produced_ + done + 8 <= capacity_) {
+        const size_t run = std::min<size_t>(countdown, count - done);
+        if (run <= 8 && done + 8 <= room) {
             // The common short run (5 or 10 chip samples at the two high rates): two plain
             // 4-float stores per side; what they write past the run is overwritten next.
-            const Vec4 l = {sampleLeft_, sampleLeft_, sampleLeft_, sampleLeft_};
-            const Vec4 r = {sampleRight_, sampleRight_, sampleRight_, sampleRight_};
+            const Vec4 l = {sampleLeft, sampleLeft, sampleLeft, sampleLeft};
+            const Vec4 r = {sampleRight, sampleRight, sampleRight, sampleRight};
             std::memcpy(left + done, &l, sizeof l);
             std::memcpy(left + done + 4, &l, sizeof l);
             std::memcpy(right + done, &r, sizeof r);
             std::memcpy(right + done + 4, &r, sizeof r);
         } else {
-            std::fill_n(left + done, run, sampleLeft_);
-            std::fill_n(right + done, run, sampleRight_);
+            std::fill_n(left + done, run, sampleLeft);
+            std::fill_n(right + done, run, sampleRight);
         }
-        countdown_ -= static_cast<uint32_t>(run);
+        countdown -= static_cast<uint32_t>(run);
         done += run;
     }
+    control_ = control;
+    counter_ = counter;
+    frameStart_ = start;
+    frameStop_ = stop;
+    countdown_ = countdown;
+    sampleLeft_ = sampleLeft;
+    sampleRight_ = sampleRight;
+    pendingEnds_ = ends;
+    lastEndCycle_ = lastEnd;
     produced_ += count;
     sampleClock_ += count;
 }

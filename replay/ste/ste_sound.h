@@ -83,7 +83,6 @@ class SteSound {
 
   private:
     void start();
-    void fetch(uint64_t sample);
     void produce(size_t count);
     void command(uint16_t bits);
     uint32_t frameRegister(int first) const;

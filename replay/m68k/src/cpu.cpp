@@ -198,6 +198,7 @@ void Cpu::execOne() {
 // The loop lives in its own function: everything live across the setjmp in run() has to stay in
 // memory, while here the compiler may keep what it likes in registers.
 M68K_NOINLINE void Cpu::runLoop() {
+    const Handler* const table = table_; // in a register, not reloaded after every call
     while (cycles_ < runEnd_) {
         // Anything out of the ordinary (an event to serve, a trace bit, a stopped or halted
         // processor) takes the full path; plain instructions skip its bookkeeping.
@@ -219,7 +220,7 @@ M68K_NOINLINE void Cpu::runLoop() {
         aePc_ = pc_;
         ir_ = static_cast<uint16_t>(Exec::fetchOpcode(*this));
         startPrefetch();
-        table_[ir_](*this, ir_);
+        table[ir_](*this, ir_);
         prefetchDue_ = false;
     }
 }
