@@ -35,15 +35,17 @@ void Cpu::setIpl(int level) {
     attention_ = true;
 }
 
-uint32_t Cpu::slowRead(uint32_t addr, int size, Fc fc) {
+uint32_t Cpu::slowRead(uint32_t addr, int size, Space space) {
     if (!bus_.read) return size == 1 ? 0xFFu : 0xFFFFu;
+    const Fc fc = fcOf(space);
     uint32_t v = bus_.read(bus_.ctx, addr, size, fc);
     if (v == kBusError) busError(addr, true, fc);
     return size == 1 ? (v & 0xFF) : (v & 0xFFFF);
 }
 
-void Cpu::slowWrite(uint32_t addr, uint32_t v, int size, Fc fc) {
+void Cpu::slowWrite(uint32_t addr, uint32_t v, int size, Space space) {
     if (!bus_.write) return;
+    const Fc fc = fcOf(space);
     if (!bus_.write(bus_.ctx, addr, v, size, fc)) busError(addr, false, fc);
 }
 
@@ -57,9 +59,9 @@ void Cpu::abortInstruction() {
     std::longjmp(*jmp_, 1);
 }
 
-void Cpu::addressError(uint32_t addr, bool read, Fc fc) {
+void Cpu::addressError(uint32_t addr, bool read, Space space) {
     cycles_ += 4;
-    group0(kVecAddressError, addr, read, fc);
+    group0(kVecAddressError, addr, read, fcOf(space));
 }
 
 void Cpu::busError(uint32_t addr, bool read, Fc fc) {

@@ -51,31 +51,23 @@ struct Exec {
     using Handler = void (*)(Cpu&, uint32_t);
     static const Handler* table();
 
-    // ---- function codes
-    static M68K_HOT Fc dataFc(const Cpu& c) {
-        return (c.sr_ & 0x2000) ? Fc::SuperData : Fc::UserData;
-    }
-    static M68K_HOT Fc progFc(const Cpu& c) {
-        return (c.sr_ & 0x2000) ? Fc::SuperProgram : Fc::UserProgram;
-    }
-
     // ---- bus access
     static M68K_HOT bool inRam(const Cpu& c, uint32_t a) { return a - c.bus_.ramLo < c.ramSpan_; }
 
     static M68K_HOT uint32_t rd8(Cpu& c, uint32_t addr) {
         uint32_t a = addr & kAddrMask;
-        uint32_t v = inRam(c, a) ? c.bus_.ram[a] : c.slowRead(a, 1, dataFc(c));
+        uint32_t v = inRam(c, a) ? c.bus_.ram[a] : c.slowRead(a, 1, Space::Data);
         c.cycles_ += 4;
         return v;
     }
-    static M68K_HOT uint32_t rd16(Cpu& c, uint32_t addr, Fc fc) {
+    static M68K_HOT uint32_t rd16(Cpu& c, uint32_t addr, Space fc) {
         if (addr & 1) c.addressError(addr, true, fc);
         uint32_t a = addr & kAddrMask;
         uint32_t v = inRam(c, a) ? load16(c.bus_.ram + a) : c.slowRead(a, 2, fc);
         c.cycles_ += 4;
         return v;
     }
-    static M68K_HOT uint32_t rd16(Cpu& c, uint32_t addr) { return rd16(c, addr, dataFc(c)); }
+    static M68K_HOT uint32_t rd16(Cpu& c, uint32_t addr) { return rd16(c, addr, Space::Data); }
     static M68K_HOT uint32_t rd32(Cpu& c, uint32_t addr) {
         uint32_t hi = rd16(c, addr);
         return hi << 16 | rd16(c, addr + 2);
@@ -84,14 +76,14 @@ struct Exec {
     template <int S> static M68K_HOT uint32_t rdProg(Cpu& c, uint32_t addr) {
         if constexpr (S == 1) {
             uint32_t a = addr & kAddrMask;
-            uint32_t v = inRam(c, a) ? c.bus_.ram[a] : c.slowRead(a, 1, progFc(c));
+            uint32_t v = inRam(c, a) ? c.bus_.ram[a] : c.slowRead(a, 1, Space::Program);
             c.cycles_ += 4;
             return v;
         } else if constexpr (S == 2) {
-            return rd16(c, addr, progFc(c));
+            return rd16(c, addr, Space::Program);
         } else {
-            uint32_t hi = rd16(c, addr, progFc(c));
-            return hi << 16 | rd16(c, addr + 2, progFc(c));
+            uint32_t hi = rd16(c, addr, Space::Program);
+            return hi << 16 | rd16(c, addr + 2, Space::Program);
         }
     }
     template <int S> static M68K_HOT uint32_t rd(Cpu& c, uint32_t addr) {
@@ -108,16 +100,16 @@ struct Exec {
         if (inRam(c, a))
             c.bus_.ram[a] = static_cast<uint8_t>(v);
         else
-            c.slowWrite(a, v & 0xFF, 1, dataFc(c));
+            c.slowWrite(a, v & 0xFF, 1, Space::Data);
         c.cycles_ += 4;
     }
     static M68K_HOT void wr16(Cpu& c, uint32_t addr, uint32_t v) {
-        if (addr & 1) c.addressError(addr, false, dataFc(c));
+        if (addr & 1) c.addressError(addr, false, Space::Data);
         uint32_t a = addr & kAddrMask;
         if (inRam(c, a)) {
             store16(c.bus_.ram + a, v);
         } else {
-            c.slowWrite(a, v & 0xFFFF, 2, dataFc(c));
+            c.slowWrite(a, v & 0xFFFF, 2, Space::Data);
         }
         c.cycles_ += 4;
     }
@@ -127,7 +119,7 @@ struct Exec {
     }
     // Long write in the order a predecrementing store uses (low word first).
     static void wr32Down(Cpu& c, uint32_t addr, uint32_t v) {
-        if (addr & 1) c.addressError(addr, false, dataFc(c));
+        if (addr & 1) c.addressError(addr, false, Space::Data);
         wr16(c, addr + 2, v);
         wr16(c, addr, v >> 16);
     }
@@ -146,7 +138,7 @@ struct Exec {
     static M68K_HOT void prefetchNow(Cpu& c) { c.prefetchDue_ = false; }
 
     static M68K_HOT uint32_t fetch(Cpu& c) {
-        uint32_t v = rd16(c, c.pc_, progFc(c));
+        uint32_t v = rd16(c, c.pc_, Space::Program);
         c.pc_ += 2;
         return v;
     }
@@ -154,9 +146,9 @@ struct Exec {
     // queue is counted by startPrefetch().
     static M68K_HOT uint32_t fetchOpcode(Cpu& c) {
         const uint32_t addr = c.pc_;
-        if (addr & 1) c.addressError(addr, true, progFc(c));
+        if (addr & 1) c.addressError(addr, true, Space::Program);
         const uint32_t a = addr & kAddrMask;
-        const uint32_t v = inRam(c, a) ? load16(c.bus_.ram + a) : c.slowRead(a, 2, progFc(c));
+        const uint32_t v = inRam(c, a) ? load16(c.bus_.ram + a) : c.slowRead(a, 2, Space::Program);
         c.pc_ = addr + 2;
         return v;
     }
@@ -428,7 +420,7 @@ struct Exec {
         if (target & 1) {
             if (faultCycles >= 0) c.cycles_ = c.instrCycles_ + faultCycles;
             c.aePc_ = stackedPc;
-            c.addressError(target, true, progFc(c));
+            c.addressError(target, true, Space::Program);
         }
         c.pc_ = target;
     }

@@ -99,9 +99,9 @@ struct Ops : Exec {
                 // towards -(An) the next opcode is prefetched before the write: the fault
                 // stacks that opcode and leaves An decremented
                 c.r_[8 + dr] = a;
-                c.ir_ = static_cast<uint16_t>(rd16(c, c.pc_, progFc(c)));
+                c.ir_ = static_cast<uint16_t>(rd16(c, c.pc_, Space::Program));
             }
-            c.addressError(a, false, dataFc(c));
+            c.addressError(a, false, Space::Data);
         } else {
             // Flags as the microcode has them when the first word's write faults: from one
             // half of the value, V and C cleared or still the old ones.
@@ -117,9 +117,9 @@ struct Ops : Exec {
             }
             if (dm == 4) {
                 c.cycles_ += 4; // the next opcode is prefetched first; the low word goes first
-                c.addressError(a + 2, false, dataFc(c));
+                c.addressError(a + 2, false, Space::Data);
             }
-            c.addressError(a, false, dataFc(c));
+            c.addressError(a, false, Space::Data);
         }
     }
 
@@ -186,7 +186,7 @@ struct Ops : Exec {
                 if constexpr (S == 2) {
                     wr16(c, a, v);
                 } else {
-                    if (a & 1) c.addressError(a + 2, false, dataFc(c)); // low word first
+                    if (a & 1) c.addressError(a + 2, false, Space::Data); // low word first
                     wr32Down(c, a, v);
                 }
             }
@@ -210,7 +210,7 @@ struct Ops : Exec {
         int m = modeOf(op), r = regOf(op);
         uint32_t a = m == 3 ? c.r_[8 + r] : controlAddr(c, m, r);
         c.aePc_ = c.pc_ + 2;
-        Fc fc = (m == 7 && r >= 2) ? progFc(c) : dataFc(c);
+        Space fc = (m == 7 && r >= 2) ? Space::Program : Space::Data;
         for (int i = 0; i < 16; ++i) {
             if (!(mask & (1u << i))) continue;
             uint32_t v = rd16(c, a, fc);

@@ -87,6 +87,10 @@ inline constexpr int kSpurious = -2;
 
 class Cpu;
 
+// Program or data space of an access inside the core; the function code it shows on the bus
+// follows from the supervisor bit at the time (worked out only when a hook needs it).
+enum class Space : uint8_t { Data, Program };
+
 struct Bus {
     // Plain memory: for ramLo <= address < ramHi, ram[address] holds that byte. ramHi must be
     // even. ram may be null (then every access goes through the hooks).
@@ -197,13 +201,18 @@ class Cpu {
     // `before` and `after` are the internal cycles ahead of the stacking and after the vector
     // fetch.
     bool exception(int vec, uint32_t pushPc, int before, int after);
-    [[noreturn]] void addressError(uint32_t addr, bool read, Fc fc);
+    [[noreturn]] void addressError(uint32_t addr, bool read, Space space);
     [[noreturn]] void busError(uint32_t addr, bool read, Fc fc);
     [[noreturn]] void group0(int vec, uint32_t addr, bool read, Fc fc);
     [[noreturn]] void abortInstruction();
 
-    uint32_t slowRead(uint32_t addr, int size, Fc fc);
-    void slowWrite(uint32_t addr, uint32_t v, int size, Fc fc);
+    uint32_t slowRead(uint32_t addr, int size, Space space);
+    void slowWrite(uint32_t addr, uint32_t v, int size, Space space);
+    Fc fcOf(Space space) const {
+        const bool super = (sr_ & 0x2000) != 0;
+        if (space == Space::Program) return super ? Fc::SuperProgram : Fc::UserProgram;
+        return super ? Fc::SuperData : Fc::UserData;
+    }
 
     using Handler = void (*)(Cpu&, uint32_t);
     const Handler* table_; // opcode decode table, shared by all instances
