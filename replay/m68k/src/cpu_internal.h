@@ -137,8 +137,12 @@ struct Exec {
     // write: count that bus cycle now rather than at the end of the instruction.
     static M68K_HOT void prefetchNow(Cpu& c) { c.prefetchDue_ = false; }
 
+    // Extension words. The PC is even here: the opcode fetch checked it, and an instruction
+    // only steps it by words (new values go through jump(), which checks them).
     static M68K_HOT uint32_t fetch(Cpu& c) {
-        uint32_t v = rd16(c, c.pc_, Space::Program);
+        const uint32_t a = c.pc_ & kAddrMask;
+        const uint32_t v = inRam(c, a) ? load16(c.bus_.ram + a) : c.slowRead(a, 2, Space::Program);
+        c.cycles_ += 4;
         c.pc_ += 2;
         return v;
     }
@@ -153,7 +157,14 @@ struct Exec {
         return v;
     }
     static M68K_HOT uint32_t fetch32(Cpu& c) {
-        uint32_t hi = fetch(c);
+        const uint32_t a = c.pc_ & kAddrMask;
+        if (inRam(c, a) && inRam(c, a + 2)) { // both words at once
+            const uint32_t v = load16(c.bus_.ram + a) << 16 | load16(c.bus_.ram + a + 2);
+            c.cycles_ += 8;
+            c.pc_ += 4;
+            return v;
+        }
+        const uint32_t hi = fetch(c);
         return hi << 16 | fetch(c);
     }
 
