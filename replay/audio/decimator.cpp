@@ -43,9 +43,11 @@ constexpr size_t kSlack = 8;
 // target (two SSE registers on a plain x86-64, one AVX register where there is one).
 using Vec8 = float __attribute__((vector_size(32)));
 using Vec4 = float __attribute__((vector_size(16)));
-#if defined(__GNUC__) && !defined(__clang__)
 // The helpers taking and returning Vec8 are always inlined: no call passes one, so the note
 // about the calling convention of such arguments does not apply.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wpsabi"
+#elif defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 
@@ -54,7 +56,7 @@ inline Vec8 load8(const float* p) {
     std::memcpy(&v, p, sizeof v);
     return v;
 }
-inline void store8(float* p, Vec8 v) {
+inline void store8(float* p, const Vec8& v) {
     std::memcpy(p, &v, sizeof v);
 }
 inline Vec8 splat8(float x) {
@@ -62,10 +64,10 @@ inline Vec8 splat8(float x) {
 }
 // Lanes summed in a fixed order, the same for one side alone and for two side by side (a
 // mono history turning stereo goes on with identical results).
-inline Vec4 fold8(Vec8 v) {
+inline Vec4 fold8(const Vec8& v) {
     return __builtin_shufflevector(v, v, 0, 1, 2, 3) + __builtin_shufflevector(v, v, 4, 5, 6, 7);
 }
-inline float sum8(Vec8 v) {
+inline float sum8(const Vec8& v) {
     const Vec4 h = fold8(v);
     return (h[0] + h[2]) + (h[1] + h[3]);
 }
