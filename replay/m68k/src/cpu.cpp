@@ -178,15 +178,20 @@ bool Cpu::serviceEvents() {
     return stopped_;
 }
 
-M68K_HOT void Cpu::execInstruction() {
-    traceNext_ = (sr_ & 0x8000) != 0;
+// One instruction: the opcode from the queue, its handler, the queue refilled.
+M68K_HOT void Cpu::dispatch(const Handler* table) {
     instrPc_ = pc_;
     instrCycles_ = cycles_;
     aePc_ = pc_;
     ir_ = static_cast<uint16_t>(Exec::fetchOpcode(*this));
     startPrefetch();
-    table_[ir_](*this, ir_);
+    table[ir_](*this, ir_);
     prefetchDue_ = false;
+}
+
+void Cpu::execInstruction() {
+    traceNext_ = (sr_ & 0x8000) != 0;
+    dispatch(table_);
     if (traceNext_) {
         traceNext_ = false;
         tracePending_ = true;
@@ -217,13 +222,7 @@ M68K_NOINLINE void Cpu::runLoop() {
             attention_ = needsAttention();
             continue;
         }
-        instrPc_ = pc_;
-        instrCycles_ = cycles_;
-        aePc_ = pc_;
-        ir_ = static_cast<uint16_t>(Exec::fetchOpcode(*this));
-        startPrefetch();
-        table[ir_](*this, ir_);
-        prefetchDue_ = false;
+        dispatch(table);
     }
 }
 

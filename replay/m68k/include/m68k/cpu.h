@@ -182,6 +182,8 @@ class Cpu {
 
     void execOne();
     void runLoop();
+    using Handler = void (*)(Cpu&, uint32_t);
+    void dispatch(const Handler* table);
     bool needsAttention() const {
         return halted_ | stopped_ | tracePending_ | nmiPending_ | ((sr_ & 0x8000) != 0) |
                (ipl_ > ((sr_ >> 8) & 7));
@@ -214,7 +216,6 @@ class Cpu {
         return super ? Fc::SuperData : Fc::UserData;
     }
 
-    using Handler = void (*)(Cpu&, uint32_t);
     const Handler* table_; // opcode decode table, shared by all instances
     Bus bus_;
     uint32_t ramSpan_ = 0; // ramHi - ramLo, or 0 without plain memory
