@@ -313,10 +313,11 @@ struct Ops : Exec {
         }
     }
 
-    template <int S, bool Sub> static void addx(Cpu& c, uint32_t op) {
+    // Mem: the -(Ay),-(Ax) form (register form otherwise).
+    template <int S, bool Sub, bool Mem> static void addx(Cpu& c, uint32_t op) {
         int ry = regOf(op), rx = reg9(op);
         uint8_t z = c.zf_;
-        if (op & 8) {
+        if constexpr (Mem) {
             c.cycles_ += 2;
             c.aePc_ = c.pc_ + 2;
             uint32_t s, d;
@@ -1267,13 +1268,16 @@ H decodeArith(uint32_t op) {
             return sub ? aluToRegFor<kSub>(s, op) : aluToRegFor<kAdd>(s, op);
         }
         if (m <= 1) {
-            if (sub)
-                return s == 0   ? &Ops::addx<1, true>
-                       : s == 1 ? &Ops::addx<2, true>
-                                : &Ops::addx<4, true>;
-            return s == 0   ? &Ops::addx<1, false>
-                   : s == 1 ? &Ops::addx<2, false>
-                            : &Ops::addx<4, false>;
+            constexpr H kAddx[2][2][3] = {
+                {{&Ops::addx<1, false, false>, &Ops::addx<2, false, false>,
+                  &Ops::addx<4, false, false>},
+                 {&Ops::addx<1, false, true>, &Ops::addx<2, false, true>,
+                  &Ops::addx<4, false, true>}},
+                {{&Ops::addx<1, true, false>, &Ops::addx<2, true, false>,
+                  &Ops::addx<4, true, false>},
+                 {&Ops::addx<1, true, true>, &Ops::addx<2, true, true>, &Ops::addx<4, true, true>}},
+            };
+            return kAddx[sub ? 1 : 0][m][s];
         }
         if (!eaOk(op, kMemAlt)) return nullptr;
         return sub ? aluToEaFor<kSub>(s, op) : aluToEaFor<kAdd>(s, op);
