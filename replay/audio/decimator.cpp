@@ -43,6 +43,7 @@ constexpr size_t kSlack = 8;
 // target (two SSE registers on a plain x86-64, one AVX register where there is one).
 using Vec8 = float __attribute__((vector_size(32)));
 using Vec4 = float __attribute__((vector_size(16)));
+using Vec16 = float __attribute__((vector_size(64)));
 // The helpers taking and returning Vec8 are always inlined: no call passes one, so the note
 // about the calling convention of such arguments does not apply.
 #if defined(__clang__)
@@ -64,6 +65,15 @@ inline Vec8 splat8(float x) {
 }
 // Lanes summed in a fixed order, the same for one side alone and for two side by side (a
 // mono history turning stereo goes on with identical results).
+inline Vec16 load16(const float* p) {
+    Vec16 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline Vec8 fold16(const Vec16& v) {
+    return __builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7) +
+           __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15);
+}
 inline Vec4 fold8(const Vec8& v) {
     return __builtin_shufflevector(v, v, 0, 1, 2, 3) + __builtin_shufflevector(v, v, 4, 5, 6, 7);
 }
@@ -72,11 +82,12 @@ inline float sum8(const Vec8& v) {
     return (h[0] + h[2]) + (h[1] + h[3]);
 }
 
-// The filter loops below are built twice on x86-64 ELF systems: for the baseline processor and
-// for one with AVX2 and FMA; the loader picks the one the machine runs. Elsewhere (the Windows
-// library among them) only the baseline build exists.
+// The filter loops below are built three times on x86-64 ELF systems: for the baseline
+// processor, for one with AVX2 and FMA, and for one with AVX-512; the loader picks the one the
+// machine runs. Elsewhere (the Windows library among them) only the baseline build exists.
 #if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__)
-#define REPLAY_SIMD_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#define REPLAY_SIMD_CLONES                                                                         \
+    __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else
 #define REPLAY_SIMD_CLONES
 #endif
@@ -138,32 +149,28 @@ template <bool Stereo>
         if (base + kTaps / 2 >= fill) break; // the newest tap is not there yet
         const uint32_t frac = static_cast<uint32_t>(pos);
         const uint32_t phase = frac >> 24; // 256 phases
-        const Vec8 w = splat8(static_cast<float>(frac & 0xffffff) * (1.0f / 16777216.0f));
+        const float wf = static_cast<float>(frac & 0xffffff) * (1.0f / 16777216.0f);
+        const Vec16 w = {wf, wf, wf, wf, wf, wf, wf, wf, wf, wf, wf, wf, wf, wf, wf, wf};
         const float* a = table + static_cast<size_t>(phase) * 2 * kTaps;
         const float* d = a + kTaps;
         const float* xl = left + base - (kTaps / 2 - 1);
         const float* xr = Stereo ? right + base - (kTaps / 2 - 1) : nullptr;
-        // Two sums per side shorten the chain of dependent additions.
-        Vec8 l0 = {}, l1 = {}, r0 = {}, r1 = {};
+        // Sixteen lanes per side (one AVX-512 register, two AVX or four SSE ones).
+        Vec16 l = {}, r = {};
         for (size_t j = 0; j < kTaps; j += 16) {
-            const Vec8 c0 = load8(a + j) + load8(d + j) * w;
-            const Vec8 c1 = load8(a + j + 8) + load8(d + j + 8) * w;
-            l0 += c0 * load8(xl + j);
-            l1 += c1 * load8(xl + j + 8);
-            if constexpr (Stereo) {
-                r0 += c0 * load8(xr + j);
-                r1 += c1 * load8(xr + j + 8);
-            }
+            const Vec16 c = load16(a + j) + load16(d + j) * w;
+            l += c * load16(xl + j);
+            if constexpr (Stereo) r += c * load16(xr + j);
         }
         if constexpr (Stereo) {
             // Both sides folded together: [l0+l2, l1+l3, r0+r2, r1+r3] of the folded halves.
-            const Vec4 lh = fold8(l0 + l1), rh = fold8(r0 + r1);
+            const Vec4 lh = fold8(fold16(l)), rh = fold8(fold16(r));
             const Vec4 q = __builtin_shufflevector(lh, rh, 0, 1, 4, 5) +
                            __builtin_shufflevector(lh, rh, 2, 3, 6, 7);
             outLeft[produced] = q[0] + q[1];
             outRight[produced] = q[2] + q[3];
         } else {
-            outLeft[produced] = sum8(l0 + l1);
+            outLeft[produced] = sum8(fold16(l));
         }
         ++produced;
         pos += step;
