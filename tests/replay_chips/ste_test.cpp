@@ -214,6 +214,13 @@ TEST(SteSound, MicrowireVolumes) {
         EXPECT_EQ(d.leftVolume(), c.left) << c.what;
         EXPECT_EQ(d.rightVolume(), c.right) << c.what;
         EXPECT_EQ(d.readWord(1000, 0xff8924), c.mask) << c.what;
+        // Without the DMA the YM alone is mixed, still through the two sides' volumes: the
+        // output is stereo as soon as they differ.
+        EXPECT_EQ(d.stereoOutput(), c.left != c.right) << c.what;
+        float ym[4] = {0.5f, 0.5f, 0.5f, 0.5f}, left[4], right[4];
+        d.mixWithYm(ym, 4, left, right);
+        EXPECT_NEAR(20.0 * std::log10(left[3] / right[3]), 2.0 * (c.left - c.right), 1e-3)
+            << c.what;
     }
     SteSound d;
     d.writeWord(0, 0xff8924, 0x07ff);
