@@ -63,13 +63,13 @@ inline void store8(float* p, const Vec8& v) {
 inline Vec8 splat8(float x) {
     return Vec8{x, x, x, x, x, x, x, x};
 }
-// Lanes summed in a fixed order, the same for one side alone and for two side by side (a
-// mono history turning stereo goes on with identical results).
 inline Vec16 load16(const float* p) {
     Vec16 v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
+// Lanes summed in a fixed order, the same for one side alone and for two side by side (a
+// mono history turning stereo goes on with identical results).
 inline Vec8 fold16(const Vec16& v) {
     return __builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7) +
            __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15);
@@ -93,8 +93,18 @@ inline float sum8(const Vec8& v) {
 #endif
 
 // One half-band output per q: the centre tap on o[q], the odd offsets on e[q - i] and
-// e[q + 1 + i]. K known at compile time keeps the coefficients in registers; eight outputs
-// are worked out side by side.
+// e[q + 1 + i].
+void halfBandAny(size_t k, const float* e, const float* o, const float* c, float centre,
+                 size_t count, float* out) {
+    for (size_t q = 0; q < count; ++q) {
+        float acc = centre * o[q];
+        for (size_t i = 0; i < k; ++i) acc += c[i] * (e[q + 1 + i] + e[q - i]);
+        out[q] = acc;
+    }
+}
+
+// The same with K known at compile time, which keeps the coefficients in registers; eight
+// outputs are worked out side by side.
 template <size_t K>
 [[gnu::always_inline]] inline void halfBandBody(const float* e, const float* o, const float* c,
                                                 float centre, size_t count, float* out) {
@@ -107,11 +117,7 @@ template <size_t K>
         for (size_t i = 0; i < K; ++i) acc += cv[i] * (load8(e + q + 1 + i) + load8(e + q - i));
         store8(out + q, acc);
     }
-    for (; q < count; ++q) {
-        float acc = centre * o[q];
-        for (size_t i = 0; i < K; ++i) acc += c[i] * (e[q + 1 + i] + e[q - i]);
-        out[q] = acc;
-    }
+    halfBandAny(K, e + q, o + q, c, centre, count - q, out + q);
 }
 
 REPLAY_SIMD_CLONES
@@ -124,15 +130,6 @@ REPLAY_SIMD_CLONES
 void halfBand12(const float* e, const float* o, const float* c, float centre, size_t count,
                 float* out) {
     halfBandBody<12>(e, o, c, centre, count, out);
-}
-
-void halfBandAny(size_t k, const float* e, const float* o, const float* c, float centre,
-                 size_t count, float* out) {
-    for (size_t q = 0; q < count; ++q) {
-        float acc = centre * o[q];
-        for (size_t i = 0; i < k; ++i) acc += c[i] * (e[q + 1 + i] + e[q - i]);
-        out[q] = acc;
-    }
 }
 
 // The polyphase stage's outputs from `pos` on while their newest tap is in the history
@@ -188,6 +185,10 @@ REPLAY_SIMD_CLONES
 size_t polyphaseStereo(const float* table, const float* left, const float* right, size_t fill,
                        uint64_t& pos, uint64_t step, float* outLeft, float* outRight) {
     return polyphaseBody<true>(table, left, right, fill, pos, step, outLeft, outRight);
+}
+
+bool outputRateSupported(int outputRate) {
+    return outputRate >= 32000 && outputRate <= 62000;
 }
 
 } // namespace
@@ -350,46 +351,50 @@ size_t FractionalResampler::run(const float* inLeft, const float* inRight, size_
     return produced;
 }
 
-bool Decimator::configure(int outputRate, size_t maxInputBlock) {
-    if (outputRate < 32000 || outputRate > 62000) return false;
+void QuarterRate::configure(size_t maxInputBlock) {
     stage1_.configure(23, 90.0, maxInputBlock);
     stage2_.configure(47, 90.0, maxInputBlock / 2 + 2);
-    stage3_.configure(kChipRate / 4.0, outputRate, maxInputBlock / 4 + 4);
     mid1_.assign(maxInputBlock / 2 + 2, 0.0f);
     mid2_.assign(maxInputBlock / 4 + 4, 0.0f);
+}
+
+void QuarterRate::reset() {
+    stage1_.reset();
+    stage2_.reset();
+}
+
+size_t QuarterRate::process(const float* in, size_t n) {
+    const size_t n1 = stage1_.process(in, n, mid1_.data());
+    return stage2_.process(mid1_.data(), n1, mid2_.data());
+}
+
+bool Decimator::configure(int outputRate, size_t maxInputBlock) {
+    if (!outputRateSupported(outputRate)) return false;
+    quarter_.configure(maxInputBlock);
+    stage3_.configure(kChipRate / 4.0, outputRate, maxInputBlock / 4 + 4);
     return true;
 }
 
 void Decimator::reset() {
-    stage1_.reset();
-    stage2_.reset();
+    quarter_.reset();
     stage3_.reset();
 }
 
 size_t Decimator::process(const float* in, size_t n, float* out) {
-    size_t n1 = stage1_.process(in, n, mid1_.data());
-    size_t n2 = stage2_.process(mid1_.data(), n1, mid2_.data());
-    return stage3_.process(mid2_.data(), n2, out);
+    const size_t n2 = quarter_.process(in, n);
+    return stage3_.process(quarter_.out(), n2, out);
 }
 
 bool StereoDecimator::configure(int outputRate, size_t maxInputBlock) {
     stereo_ = false;
-    if (outputRate < 32000 || outputRate > 62000) return false;
-    for (int c = 0; c < 2; ++c) {
-        stage1_[c].configure(23, 90.0, maxInputBlock);
-        stage2_[c].configure(47, 90.0, maxInputBlock / 2 + 2);
-        mid1_[c].assign(maxInputBlock / 2 + 2, 0.0f);
-        mid2_[c].assign(maxInputBlock / 4 + 4, 0.0f);
-    }
+    if (!outputRateSupported(outputRate)) return false;
+    for (QuarterRate& q : quarter_) q.configure(maxInputBlock);
     stage3_.configure(kChipRate / 4.0, outputRate, maxInputBlock / 4 + 4);
     return true;
 }
 
 void StereoDecimator::reset() {
-    for (int c = 0; c < 2; ++c) {
-        stage1_[c].reset();
-        stage2_[c].reset();
-    }
+    for (QuarterRate& q : quarter_) q.reset();
     stage3_.reset();
     stereo_ = false;
 }
@@ -397,22 +402,18 @@ void StereoDecimator::reset() {
 size_t StereoDecimator::process(const float* left, const float* right, size_t n, bool stereo,
                                 float* outLeft, float* outRight) {
     if (stereo && !stereo_) {
-        // Same sizes: the vectors copy without allocating.
-        stage1_[1] = stage1_[0];
-        stage2_[1] = stage2_[0];
+        quarter_[1] = quarter_[0]; // same sizes: the vectors copy without allocating
         stage3_.copyLeftToRight();
         stereo_ = true;
     }
-    const size_t n1 = stage1_[0].process(left, n, mid1_[0].data());
-    const size_t n2 = stage2_[0].process(mid1_[0].data(), n1, mid2_[0].data());
+    const size_t n2 = quarter_[0].process(left, n);
     if (!stereo_) {
-        const size_t produced = stage3_.process(mid2_[0].data(), n2, outLeft);
+        const size_t produced = stage3_.process(quarter_[0].out(), n2, outLeft);
         std::memcpy(outRight, outLeft, produced * sizeof(float));
         return produced;
     }
-    stage1_[1].process(right, n, mid1_[1].data());
-    stage2_[1].process(mid1_[1].data(), n1, mid2_[1].data());
-    return stage3_.process(mid2_[0].data(), mid2_[1].data(), n2, outLeft, outRight);
+    quarter_[1].process(right, n);
+    return stage3_.process(quarter_[0].out(), quarter_[1].out(), n2, outLeft, outRight);
 }
 
 void DcBlocker::configure(double rate, double cornerHz) {

@@ -69,6 +69,22 @@ class FractionalResampler {
     uint64_t step_ = 0; // input samples per output sample, 32.32
 };
 
+// The two half-band stages of one channel, chip rate to a quarter of it, with their buffers.
+class QuarterRate {
+  public:
+    void configure(size_t maxInputBlock);
+    void reset();
+    // Consumes n chip-rate samples; returns how many quarter-rate samples are in out().
+    size_t process(const float* in, size_t n);
+    const float* out() const { return mid2_.data(); }
+
+  private:
+    HalfBandDecimator stage1_;
+    HalfBandDecimator stage2_;
+    std::vector<float> mid1_;
+    std::vector<float> mid2_;
+};
+
 // One channel's chain from the chip rate to the output rate.
 class Decimator {
   public:
@@ -81,11 +97,8 @@ class Decimator {
     size_t maxOutput(size_t n) const { return stage3_.maxOutput(n / 4 + 2); }
 
   private:
-    HalfBandDecimator stage1_;
-    HalfBandDecimator stage2_;
+    QuarterRate quarter_;
     FractionalResampler stage3_;
-    std::vector<float> mid1_;
-    std::vector<float> mid2_;
 };
 
 // Left and right chains. While both inputs carry the same signal (the YM alone) only the left
@@ -100,11 +113,8 @@ class StereoDecimator {
     size_t maxOutput(size_t n) const { return stage3_.maxOutput(n / 4 + 2); }
 
   private:
-    HalfBandDecimator stage1_[2];
-    HalfBandDecimator stage2_[2];
+    QuarterRate quarter_[2];
     FractionalResampler stage3_;
-    std::vector<float> mid1_[2];
-    std::vector<float> mid2_[2];
     bool stereo_ = false;
 };
 
