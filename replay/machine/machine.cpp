@@ -630,7 +630,7 @@ void Machine::runCpuTo(uint64_t cycle) {
         if (inCall_) limit = std::min(limit, callDeadline_ + 1);
         if (limit <= now) limit = now + 1;
         cpu.run(static_cast<int>(std::min<uint64_t>(limit - now, 1u << 24)));
-        ste_.syncTo(cpu.cycles()); // frame ends due; the samples follow at the block's end
+        ste_.syncTo(cpu.cycles()); // only when a frame end is due; else the samples wait
         mfp_.advance(cpu.cycles());
         if (cpu.halted() && state_ != State::kFaulted) {
             if (callReturned_) {

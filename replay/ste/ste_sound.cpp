@@ -1,16 +1,15 @@
 #include "ste/ste_sound.h"
 
+#include "audio/fill_run.h"
+
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <iterator>
 
 namespace replay::ste {
 namespace {
 
 // Register offsets from kBase.
-using Vec4 = float __attribute__((vector_size(16)));
-
 constexpr uint32_t kControl = 0x01;
 constexpr uint32_t kStartHigh = 0x03;
 constexpr uint32_t kCounterHigh = 0x09;
@@ -276,19 +275,8 @@ void SteSound::produce(size_t count) {
             continue;
         }
         const size_t run = std::min<size_t>(countdown, count - done);
-        if (run <= 8 && done + 8 <= room) {
-            // The common short run (5 or 10 chip samples at the two high rates): two plain
-            // 4-float stores per side; what they write past the run is overwritten next.
-            const Vec4 l = {sampleLeft, sampleLeft, sampleLeft, sampleLeft};
-            const Vec4 r = {sampleRight, sampleRight, sampleRight, sampleRight};
-            std::memcpy(left + done, &l, sizeof l);
-            std::memcpy(left + done + 4, &l, sizeof l);
-            std::memcpy(right + done, &r, sizeof r);
-            std::memcpy(right + done + 4, &r, sizeof r);
-        } else {
-            std::fill_n(left + done, run, sampleLeft);
-            std::fill_n(right + done, run, sampleRight);
-        }
+        audio::fillRun(left + done, run, room - done, sampleLeft);
+        audio::fillRun(right + done, run, room - done, sampleRight);
         countdown -= static_cast<uint32_t>(run);
         done += run;
     }

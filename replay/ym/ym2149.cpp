@@ -1,14 +1,13 @@
 #include "ym/ym2149.h"
 
+#include "audio/fill_run.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
 
 namespace replay::ym {
 namespace {
-
-using Vec4 = float __attribute__((vector_size(16)));
 
 // Register masks: unused bits read back as zero.
 constexpr uint8_t kMask[kRegisterCount] = {0xff, 0x0f, 0xff, 0x0f, 0xff, 0x0f, 0x1f, 0xff,
@@ -212,16 +211,7 @@ void Ym2149::generate(size_t count) {
             lastKey_ = key;
             lastValue_ = mix(levels[0], levels[1], levels[2]);
         }
-        float* const out = out_ + produced_ + done;
-        if (run <= 8 && produced_ + done + 8 <= capacity_) {
-            // Short runs (digitised sound, high tones) as two 4-float stores; what lands past
-            // the run is overwritten by the next one.
-            const Vec4 v = {lastValue_, lastValue_, lastValue_, lastValue_};
-            std::memcpy(out, &v, sizeof v);
-            std::memcpy(out + 4, &v, sizeof v);
-        } else {
-            std::fill_n(out, run, lastValue_);
-        }
+        audio::fillRun(out_ + produced_ + done, run, capacity_ - produced_ - done, lastValue_);
         done += run;
 
         // Move every generator on by the run. A run ends on the next event of every generator
