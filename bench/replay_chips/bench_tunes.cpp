@@ -1,5 +1,5 @@
 // Render speed of every tune in the shared collection, in times real time: one iteration
-// renders ten seconds at 44.1 kHz after init (the best of three runs counts). Prints the
+// renders ten seconds at 44.1 kHz after init (the best of five runs counts). Prints the
 // slowest and the median at the end.
 #include "machine/machine.h"
 
@@ -22,7 +22,7 @@ constexpr double kSeconds = 10.0;
 constexpr size_t kRate = 44100;
 // Each tune renders this many times from a fresh load; the fastest run counts (the one least
 // disturbed by other work on the machine).
-constexpr int kRuns = 3;
+constexpr int kRuns = 5;
 
 std::map<std::string, double>& speeds() {
     static std::map<std::string, double> s;
